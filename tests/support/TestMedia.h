@@ -1,0 +1,27 @@
+// Short clips for the tests, made at run time: the testsrc picture and a sine tone, encoded
+// by libavcodec and muxed by libavformat through the engine's bound entry points.
+#pragma once
+
+#include <string>
+
+struct TTestMediaSpec {
+  std::string Container;             // muxer short name; empty: guessed from the file name
+  std::string VideoCodec = "mpeg4";  // encoder name; empty: no video stream
+  int Width = 160;
+  int Height = 120;
+  int FrameRateNum = 25;
+  int FrameRateDen = 1;
+  int VideoBitRate = 300000;
+  std::string AudioCodec = "mp2";  // encoder name; empty: no audio stream
+  int SampleRate = 44100;
+  int Channels = 2;
+  int AudioBitRate = 128000;
+  double Duration = 1.0;  // seconds
+};
+
+// Loads the converter's libraries once; fails the calling test when they do not load.
+void RequireConverterLibraries();
+
+// Writes the clip to `path` (which may be a "unicode:utf8:" name). Returns "" on success or
+// a text that says what failed.
+std::string MakeTestMedia(const std::string& path, const TTestMediaSpec& spec);
