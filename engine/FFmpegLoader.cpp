@@ -78,10 +78,11 @@ bool IsRegularFile(const std::string& path) {
 
 // A library found in the given folder is opened from there; otherwise the system's default
 // search finds it. The folder's own copies of dependencies are found through their RUNPATH.
-void* OpenModule(const std::string& directory, const std::string& file, std::string& openedName) {
-  openedName = file;
-  if (!directory.empty() && IsRegularFile(directory + file)) openedName = directory + file;
-  return dlopen(openedName.c_str(), RTLD_NOW | RTLD_LOCAL);
+// Unloading unbinds the entry points but leaves the code mapped (RTLD_NODELETE): the media
+// libraries pull in libraries (glib's type system among them) that cannot be unmapped safely.
+void* OpenModule(const std::string& directory, const std::string& file) {
+  const std::string name = !directory.empty() && IsRegularFile(directory + file) ? directory + file : file;
+  return dlopen(name.c_str(), RTLD_NOW | RTLD_LOCAL | RTLD_NODELETE);
 }
 
 }  // namespace
@@ -124,8 +125,7 @@ bool TFFmpegLoader::LoadLocked(TMediaLibrary lib) {
   if (!status.Handle) {
     std::string directory = LibraryFolder;
     if (!directory.empty() && directory.back() != '/') directory += '/';
-    std::string opened;
-    status.Handle = OpenModule(directory, fileName, opened);
+    status.Handle = OpenModule(directory, fileName);
     if (!status.Handle) {
       const char* why = dlerror();
       LastError = Format("Load library %s error: %s", (directory + fileName).c_str(),
