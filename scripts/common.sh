@@ -5,6 +5,7 @@ ONDREL_PACKAGES=(
   cmake ninja-build g++ pkg-config
   libavcodec-dev libavformat-dev libavutil-dev libavfilter-dev libswscale-dev
   libswresample-dev libavdevice-dev libsdl2-dev
+  qt6-base-dev
   libgtest-dev libgmock-dev
 )
 
