@@ -6,7 +6,7 @@ ONDREL_PACKAGES=(
   libavcodec-dev libavformat-dev libavutil-dev libavfilter-dev libswscale-dev
   libswresample-dev libavdevice-dev libsdl2-dev
   qt6-base-dev
-  libgtest-dev libgmock-dev
+  libgtest-dev libgmock-dev libbenchmark-dev
 )
 
 ondrel_missing_packages() {
