@@ -50,9 +50,11 @@ extern "C" {
   X(av_packet_alloc) X(av_packet_free) X(av_packet_ref) X(av_packet_unref)                \
   X(av_packet_clone) X(av_packet_rescale_ts) X(av_new_packet) X(av_packet_make_writable)  \
   X(av_packet_get_side_data) X(av_packet_copy_props)                                      \
+  X(av_packet_move_ref)                                                                   \
   X(av_bsf_get_by_name) X(av_bsf_alloc) X(av_bsf_init) X(av_bsf_free)                    \
   X(av_bsf_send_packet) X(av_bsf_receive_packet) X(av_bsf_flush) X(av_bsf_iterate)       \
-  X(av_parser_init) X(av_parser_parse2) X(av_parser_close)
+  X(av_parser_init) X(av_parser_parse2) X(av_parser_close)                             \
+  X(avcodec_find_best_pix_fmt_of_list)
 
 #define ONDREL_AVDEVICE_ENTRIES(X) X(avdevice_version) X(avdevice_register_all)
 
@@ -104,6 +106,7 @@ extern "C" {
   X(av_opt_free) X(av_opt_child_class_iterate) X(av_opt_child_next)                       \
   X(av_frame_alloc) X(av_frame_free) X(av_frame_ref) X(av_frame_unref) X(av_frame_clone)  \
   X(av_frame_get_buffer) X(av_frame_make_writable) X(av_frame_copy) X(av_frame_copy_props)\
+  X(av_frame_move_ref)                                                                    \
   X(av_image_alloc) X(av_image_fill_arrays) X(av_image_get_buffer_size) X(av_image_copy)  \
   X(av_image_copy_to_buffer) X(av_image_check_size)                                       \
   X(av_samples_alloc) X(av_samples_get_buffer_size) X(av_samples_set_silence)             \

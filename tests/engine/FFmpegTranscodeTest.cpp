@@ -1,0 +1,399 @@
+#include "engine/FFmpeg.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <filesystem>
+#include <fstream>
+
+#include "TempDir.h"
+#include "TestMedia.h"
+#include "engine/EngineError.h"
+#include "engine/FFmpegRAII.h"
+#include "engine/Previewer.h"
+#include "probe/AVProbe.h"
+
+namespace {
+
+struct TDecodedCounts {
+  int VideoFrames = 0;
+  int AudioFrames = 0;
+  int Errors = 0;
+};
+
+// Decodes every packet of the file; a valid output decodes without a single error.
+TDecodedCounts DecodeAll(const std::string& path) {
+  TDecodedCounts counts;
+  AVFormatContext* raw = nullptr;
+  if (Lib.avformat_open_input(&raw, path.c_str(), nullptr, nullptr) < 0) return {0, 0, 1};
+  TInputFormat ctx(raw);
+  if (Lib.avformat_find_stream_info(raw, nullptr) < 0) return {0, 0, 1};
+  std::vector<TCodecContext> decoders(raw->nb_streams);
+  for (unsigned i = 0; i < raw->nb_streams; ++i) {
+    const AVCodec* codec = Lib.avcodec_find_decoder(raw->streams[i]->codecpar->codec_id);
+    if (!codec) continue;
+    decoders[i].reset(Lib.avcodec_alloc_context3(codec));
+    Lib.avcodec_parameters_to_context(decoders[i].get(), raw->streams[i]->codecpar);
+    if (Lib.avcodec_open2(decoders[i].get(), codec, nullptr) < 0) ++counts.Errors;
+  }
+  TPacket pkt(Lib.av_packet_alloc());
+  TFrame frame(Lib.av_frame_alloc());
+  auto drain = [&](unsigned i) {
+    while (Lib.avcodec_receive_frame(decoders[i].get(), frame.get()) >= 0) {
+      (decoders[i]->codec_type == AVMEDIA_TYPE_VIDEO ? counts.VideoFrames : counts.AudioFrames)++;
+      Lib.av_frame_unref(frame.get());
+    }
+  };
+  while (Lib.av_read_frame(raw, pkt.get()) >= 0) {
+    const unsigned i = static_cast<unsigned>(pkt->stream_index);
+    if (decoders[i]) {
+      if (Lib.avcodec_send_packet(decoders[i].get(), pkt.get()) < 0) ++counts.Errors;
+      drain(i);
+    }
+    Lib.av_packet_unref(pkt.get());
+  }
+  for (unsigned i = 0; i < raw->nb_streams; ++i)
+    if (decoders[i]) {
+      Lib.avcodec_send_packet(decoders[i].get(), nullptr);
+      drain(i);
+    }
+  return counts;
+}
+
+struct TConversion {
+  const char* Name;
+  TTestMediaSpec Source;
+  const char* SourceFile;
+  std::vector<std::pair<std::string, std::string>> OutputOptions;
+  const char* OutputFile;
+  const char* VideoCodec;  // expected decoder name; nullptr: no video stream
+  const char* AudioCodec;
+};
+
+TTestMediaSpec Clip(const char* video, const char* audio, double seconds = 1.0) {
+  TTestMediaSpec spec;
+  spec.VideoCodec = video;
+  spec.AudioCodec = audio;
+  spec.Duration = seconds;
+  return spec;
+}
+
+}  // namespace
+
+class FFmpegTranscodeTest : public ::testing::Test {
+ protected:
+  void SetUp() override { RequireConverterLibraries(); }
+  TTempDir Folder;
+};
+
+TEST_F(FFmpegTranscodeTest, ConvertsBetweenCommonFormats) {
+  const TConversion cases[] = {
+      {"mp4 h264/aac to avi mpeg4/mp3", Clip("libx264", "aac"), "src.mp4",
+       {{"vcodec", "mpeg4"}, {"acodec", "libmp3lame"}}, "out.avi", "mpeg4", "mp3"},
+      {"avi to mp4 h264/aac", Clip("mpeg4", "libmp3lame"), "src.avi",
+       {{"vcodec", "libx264"}, {"acodec", "aac"}}, "out.mp4", "h264", "aac"},
+      {"mpeg-ps defaults", Clip("mpeg2video", "mp2"), "src.mpg", {}, "out.mpg", "mpeg1video", "mp2"},
+      {"flv defaults", Clip("mpeg4", "mp2"), "src.avi", {}, "out.flv", "flv1", "mp3"},
+      {"wav to mp3", Clip("", "pcm_s16le"), "src.wav", {}, "out.mp3", nullptr, "mp3"},
+      {"video to audio only", Clip("mpeg4", "mp2"), "src.avi", {{"vn", "1"}}, "out.wav", nullptr, "pcm_s16le"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.Name);
+    const std::string source = Folder.File(c.SourceFile), output = Folder.File(c.OutputFile);
+    ASSERT_EQ(MakeTestMedia(source, c.Source), "");
+    TFFmpeg task;
+    task.Reset();
+    ASSERT_TRUE(task.OpenInput(source)) << task.LastErrorMessage();
+    for (const auto& [name, value] : c.OutputOptions) task.ApplyOption(name, value);
+    ASSERT_EQ(task.OpenOutput(output, false), 1) << task.LastErrorMessage();
+    ASSERT_NO_THROW(task.Transcode());
+    EXPECT_TRUE(task.Finished());
+
+    TAVProbe probe;
+    ASSERT_TRUE(probe.LoadFile(output)) << probe.LastErrorMessage();
+    EXPECT_EQ(probe.VideoStreamCount(), c.VideoCodec ? 1 : 0);
+    EXPECT_EQ(probe.AudioStreamCount(), c.AudioCodec ? 1 : 0);
+    if (c.VideoCodec) {
+      EXPECT_STREQ(Lib.avcodec_get_name(probe.FormatContext()->streams[probe.FirstVideoStream()]->codecpar->codec_id),
+                   c.VideoCodec);
+    }
+    if (c.AudioCodec) {
+      EXPECT_STREQ(Lib.avcodec_get_name(probe.FormatContext()->streams[probe.FirstAudioStream()]->codecpar->codec_id),
+                   c.AudioCodec);
+    }
+    TFileStreamInfo info;
+    probe.GetFileStreamInfo(info);
+    EXPECT_NEAR(info.Duration / 1e6, c.Source.Duration, c.VideoCodec ? 0.08 : 0.05);
+    const TDecodedCounts decoded = DecodeAll(output);
+    EXPECT_EQ(decoded.Errors, 0);
+    if (c.VideoCodec) {
+      EXPECT_NEAR(decoded.VideoFrames, 25 * c.Source.Duration, 1);
+    }
+  }
+}
+
+TEST_F(FFmpegTranscodeTest, CropScaleAndPadShapeThePicture) {
+  const std::string source = Folder.File("src.avi");
+  ASSERT_EQ(MakeTestMedia(source, Clip("mpeg4", "mp2")), "");
+  const struct {
+    const char* Name;
+    std::vector<std::pair<std::string, std::string>> Options;
+    int Width, Height;
+  } cases[] = {
+      {"scale", {{"s", "320x240"}}, 320, 240},
+      {"crop", {{"croptop", "20"}, {"cropleft", "40"}}, 120, 100},
+      {"crop then scale", {{"croptop", "20"}, {"s", "64x48"}}, 64, 48},
+      {"pad", {{"vf", "pad=200:160:20:20"}}, 200, 160},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.Name);
+    const std::string output = Folder.File(std::string(c.Name) + ".avi");
+    TFFmpeg task;
+    task.Reset();
+    ASSERT_TRUE(task.OpenInput(source)) << task.LastErrorMessage();
+    for (const auto& [name, value] : c.Options) task.ApplyOption(name, value);
+    ASSERT_EQ(task.OpenOutput(output, false), 1) << task.LastErrorMessage();
+    ASSERT_NO_THROW(task.Transcode());
+    TAVProbe probe;
+    ASSERT_TRUE(probe.LoadFile(output));
+    TVideoStreamInfo video;
+    ASSERT_TRUE(probe.GetVideoStreamInfo(-1, video));
+    EXPECT_EQ(video.Width, c.Width);
+    EXPECT_EQ(video.Height, c.Height);
+  }
+}
+
+TEST_F(FFmpegTranscodeTest, StartAndLengthCutTheSpan) {
+  const std::string source = Folder.File("src.avi"), output = Folder.File("cut.avi");
+  ASSERT_EQ(MakeTestMedia(source, Clip("mpeg4", "mp2", 3.0)), "");
+  TFFmpeg task;
+  task.Reset();
+  task.ApplyOption("ss", "1");
+  ASSERT_TRUE(task.OpenInput(source)) << task.LastErrorMessage();
+  task.ApplyOption("t", "1.5");
+  ASSERT_EQ(task.OpenOutput(output, false), 1) << task.LastErrorMessage();
+  ASSERT_NO_THROW(task.Transcode());
+  TAVProbe probe;
+  ASSERT_TRUE(probe.LoadFile(output));
+  TFileStreamInfo info;
+  probe.GetFileStreamInfo(info);
+  EXPECT_NEAR(info.Duration / 1e6, 1.5, 0.08);
+}
+
+TEST_F(FFmpegTranscodeTest, ProgressHookAndPreviewReachTheHost) {
+  const std::string source = Folder.File("src.avi"), output = Folder.File("out.avi");
+  ASSERT_EQ(MakeTestMedia(source, Clip("mpeg4", "mp2", 2.0)), "");
+  TFFmpeg task;
+  task.Reset();
+  ASSERT_TRUE(task.OpenInput(source));
+  ASSERT_EQ(task.OpenOutput(output, false), 1);
+  std::vector<TProgressInfo> reports;
+  int hooks = 0, previews = 0;
+  task.ReportInterval = 0;
+  task.OnProgress = [&](TProgressInfo& info) { reports.push_back(info); };
+  task.OnCustomHook = [&](THookInfo& info) {
+    ++hooks;
+    // A white square in the corner.
+    for (int y = 0; y < 16; ++y) std::fill_n(info.Bitmap->Row(y), 16 * 3, uint8_t{255});
+  };
+  task.SetPreviewFlags(2);
+  task.MinimumPreviewGap = 0;
+  task.OnPreviewBitmap = [&](const TPreviewInfo& info) {
+    ++previews;
+    EXPECT_EQ(info.Bitmap->Width, 160);
+  };
+  ASSERT_NO_THROW(task.Transcode());
+  EXPECT_EQ(hooks, 50);
+  EXPECT_EQ(previews, 50);
+  ASSERT_FALSE(reports.empty());
+  EXPECT_EQ(reports.back().FileIndex, -1);
+  EXPECT_EQ(reports.back().FrameNumber, 50);
+  for (size_t i = 1; i < reports.size(); ++i) EXPECT_GE(reports[i].CurrentDuration, reports[i - 1].CurrentDuration);
+  EXPECT_NEAR(reports.back().CurrentDuration / 1e6, 2.0, 0.1);
+  EXPECT_NEAR(reports.back().TotalDuration / 1e6, 2.0, 0.05);
+}
+
+TEST_F(FFmpegTranscodeTest, StreamCopyRefusesPreviewPictures) {
+  const std::string source = Folder.File("src.avi");
+  ASSERT_EQ(MakeTestMedia(source, Clip("mpeg4", "mp2")), "");
+  TFFmpeg task;
+  task.Reset();
+  ASSERT_TRUE(task.OpenInput(source));
+  task.ApplyOption("vcodec", "copy");
+  ASSERT_EQ(task.OpenOutput(Folder.File("copy.avi"), false), 1);
+  task.SetPreviewFlags(2);
+  try {
+    task.Transcode();
+    FAIL() << "no error";
+  } catch (const EFFmpegError& e) {
+    EXPECT_STREQ(e.what(), "-vcodec copy and PostHooks are incompatible (frames are not decoded)");
+  }
+}
+
+TEST_F(FFmpegTranscodeTest, BadInputsFailToOpen) {
+  const std::string empty = Folder.File("empty.avi");
+  { std::ofstream(empty).flush(); }
+  TFFmpeg task;
+  task.Reset();
+  EXPECT_FALSE(task.OpenInput(empty));
+  EXPECT_FALSE(task.LastErrorMessage().empty());
+  EXPECT_FALSE(task.OpenInput(Folder.File("missing.avi")));
+  EXPECT_EQ(task.LastErrorMessage(), Folder.File("missing.avi") + ": No such file or directory");
+}
+
+TEST_F(FFmpegTranscodeTest, JoinWritesTheInputsOneAfterTheOther) {
+  const std::string first = Folder.File("a.avi"), second = Folder.File("b.avi"), output = Folder.File("joined.avi");
+  ASSERT_EQ(MakeTestMedia(first, Clip("mpeg4", "mp2", 2.0)), "");
+  TTestMediaSpec larger = Clip("mpeg4", "mp2", 3.0);
+  larger.Width = 320;
+  larger.Height = 240;
+  ASSERT_EQ(MakeTestMedia(second, larger), "");
+  TFFmpeg task;
+  task.Reset();
+  ASSERT_TRUE(task.OpenInput(first));
+  ASSERT_TRUE(task.OpenInput(second));
+  std::vector<TProgressInfo> reports;
+  task.OnProgress = [&](TProgressInfo& info) { reports.push_back(info); };
+  ASSERT_EQ(task.OpenOutput(output, true), 1) << task.LastErrorMessage();
+  ASSERT_NO_THROW(task.Transcode());
+  ASSERT_FALSE(reports.empty());
+  EXPECT_NEAR(reports.back().TotalDuration / 1e6, 5.0, 0.1);
+  TAVProbe probe;
+  ASSERT_TRUE(probe.LoadFile(output));
+  TFileStreamInfo info;
+  probe.GetFileStreamInfo(info);
+  EXPECT_NEAR(info.Duration / 1e6, 5.0, 0.1);
+  TVideoStreamInfo video;
+  ASSERT_TRUE(probe.GetVideoStreamInfo(-1, video));
+  EXPECT_EQ(video.Width, 160);  // the second input is fitted to the first one's size
+  const TDecodedCounts decoded = DecodeAll(output);
+  EXPECT_EQ(decoded.Errors, 0);
+  EXPECT_NEAR(decoded.VideoFrames, 125, 2);
+}
+
+TEST_F(FFmpegTranscodeTest, SizeLimitStopsNearIt) {
+  const std::string source = Folder.File("src.avi"), output = Folder.File("limited.avi");
+  TTestMediaSpec spec = Clip("mpeg4", "mp2", 4.0);
+  ASSERT_EQ(MakeTestMedia(source, spec), "");
+  TFFmpeg task;
+  task.Reset();
+  ASSERT_TRUE(task.OpenInput(source));
+  task.ApplyOption("fs", "40000");
+  ASSERT_EQ(task.OpenOutput(output, false), 1);
+  ASSERT_NO_THROW(task.Transcode());
+  const int64_t size = std::filesystem::file_size(output);
+  EXPECT_GE(size, 40000);
+  EXPECT_LT(size, 80000);
+  EXPECT_EQ(DecodeAll(output).Errors, 0);
+}
+
+TEST_F(FFmpegTranscodeTest, TwoPassWritesAndReadsItsLog) {
+  const std::string source = Folder.File("src.avi");
+  ASSERT_EQ(MakeTestMedia(source, Clip("mpeg4", "mp2")), "");
+  const std::string log = Folder.File("stats");
+  for (const char* pass : {"1", "2"}) {
+    SCOPED_TRACE(pass);
+    TFFmpeg task;
+    task.Reset();
+    ASSERT_TRUE(task.OpenInput(source));
+    task.ApplyOption("pass", pass);
+    task.ApplyOption("passlogfile", log);
+    task.ApplyOption("b", "200000");
+    ASSERT_EQ(task.OpenOutput(Folder.File(std::string("pass") + pass + ".avi"), false), 1);
+    ASSERT_NO_THROW(task.Transcode());
+    EXPECT_GT(std::filesystem::file_size(log + "-0.log"), 0u);
+  }
+  EXPECT_EQ(DecodeAll(Folder.File("pass2.avi")).Errors, 0);
+}
+
+namespace {
+
+struct TRecordingWindow : TPreviewWindow {
+  int Presented = 0;
+  int CloseAfter = 0;
+  std::string Caption;
+  TSurfaceSize Size;
+  void present(const TBitmap24&, int64_t) override { ++Presented; }
+  void clear() override {}
+  TSurfaceSize clientSize() const override { return Size; }
+  bool closed() const override { return CloseAfter > 0 && Presented >= CloseAfter; }
+  void setCaption(const std::string& caption) override { Caption = caption; }
+};
+
+}  // namespace
+
+TEST_F(FFmpegTranscodeTest, PreviewWindowShowsFramesUntilTheUserClosesIt) {
+  const std::string source = Folder.File("src.avi");
+  ASSERT_EQ(MakeTestMedia(source, Clip("mpeg4", "mp2", 2.0)), "");
+  TRecordingWindow* window = nullptr;
+  SetPreviewWindowFactory([&](int width, int height) {
+    auto made = std::make_unique<TRecordingWindow>();
+    made->Size = {width, height};
+    made->CloseAfter = 5;
+    window = made.get();
+    return made;
+  });
+  TFFmpeg task;
+  task.Reset();
+  ASSERT_TRUE(task.OpenInput(source));
+  ASSERT_EQ(task.OpenOutput(Folder.File("out.avi"), false), 1);
+  task.SetPreviewFlags(1);
+  task.MinimumPreviewGap = 0;
+  int presentedBeforeEnd = 0;
+  task.OnProgress = [&](TProgressInfo&) {
+    if (window) presentedBeforeEnd = window->Presented;
+  };
+  ASSERT_NO_THROW(task.Transcode());
+  SetPreviewWindowFactory(nullptr);
+  EXPECT_EQ(presentedBeforeEnd, 5);
+  EXPECT_EQ(task.PreviewFlags(), 0u);
+}
+
+TEST_F(FFmpegTranscodeTest, AFullDiskEndsTheTaskWithAnError) {
+  const std::string source = Folder.File("src.avi");
+  ASSERT_EQ(MakeTestMedia(source, Clip("mpeg4", "mp2", 2.0)), "");
+  TFFmpeg task;
+  task.Reset();
+  ASSERT_TRUE(task.OpenInput(source));
+  task.ApplyOption("f", "avi");
+  // Every write to this device fails with "no space left".
+  ASSERT_EQ(task.OpenOutput("/dev/full", false), 1) << task.LastErrorMessage();
+  EXPECT_THROW(task.Transcode(), EFFmpegError);
+  EXPECT_FALSE(task.Finished());
+}
+
+TEST_F(FFmpegTranscodeTest, DiscTargetsProduceTheirFormats) {
+  const std::string source = Folder.File("src.mp4");
+  ASSERT_EQ(MakeTestMedia(source, Clip("libx264", "aac")), "");
+  const struct {
+    const char* Target;
+    const char* File;
+    const char* VideoCodec;
+    const char* AudioCodec;
+    int Width, Height;
+  } cases[] = {
+      {"pal-vcd", "out.mpg", "mpeg1video", "mp2", 352, 288},
+      {"ntsc-dvd", "out.vob", "mpeg2video", "ac3", 720, 480},
+      {"pal-dv", "out.dv", "dvvideo", "pcm_s16le", 720, 576},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.Target);
+    const std::string output = Folder.File(c.File);
+    TFFmpeg task;
+    task.Reset();
+    ASSERT_TRUE(task.OpenInput(source));
+    task.ApplyOption("target", c.Target);
+    ASSERT_EQ(task.OpenOutput(output, false), 1) << task.LastErrorMessage();
+    ASSERT_NO_THROW(task.Transcode());
+    TAVProbe probe;
+    ASSERT_TRUE(probe.LoadFile(output)) << probe.LastErrorMessage();
+    TVideoStreamInfo video;
+    ASSERT_TRUE(probe.GetVideoStreamInfo(-1, video));
+    EXPECT_EQ(video.Width, c.Width);
+    EXPECT_EQ(video.Height, c.Height);
+    const AVFormatContext* ctx = probe.FormatContext();
+    EXPECT_STREQ(Lib.avcodec_get_name(ctx->streams[probe.FirstVideoStream()]->codecpar->codec_id), c.VideoCodec);
+    EXPECT_STREQ(Lib.avcodec_get_name(ctx->streams[probe.FirstAudioStream()]->codecpar->codec_id), c.AudioCodec);
+    EXPECT_EQ(DecodeAll(output).Errors, 0);
+  }
+}
