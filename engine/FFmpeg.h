@@ -12,6 +12,7 @@
 
 #include "FFmpegEvents.h"
 #include "FFmpegOptions.h"
+#include "FrameHooks.h"
 
 class TAVProbe;
 struct TInputFile;
@@ -74,6 +75,7 @@ class TCustomFFmpeg : public IFFmpegOptionsHost {
   friend struct TTranscodeRun;
   std::vector<std::unique_ptr<TInputFile>> Inputs;
   std::vector<std::unique_ptr<TOutputFile>> Outputs;
+  TFrameHooks FrameHooks;
   std::string LastError;
   bool JoinMode = false;
   std::atomic<bool> StopRequested{false};

@@ -19,6 +19,7 @@ void TCustomFFmpeg::Reset() {
   if (!TFFmpegLoader::Instance().Loaded(ConverterLibraries)) return;
   Outputs.clear();
   Inputs.clear();
+  FrameHooks.Release();
   Options.Reset();
   JoinMode = false;
   StopRequested = false;
@@ -47,10 +48,7 @@ std::vector<AVRational> TCustomFFmpeg::InputVideoTimeBases() const {
   return result;
 }
 
-bool TCustomFFmpeg::AddFrameHook(const std::vector<std::string>&) {
-  // Frame-hook modules are not supported by this build of the engine.
-  return false;
-}
+bool TCustomFFmpeg::AddFrameHook(const std::vector<std::string>& arguments) { return FrameHooks.Add(arguments); }
 
 unsigned TCustomFFmpeg::PreviewFlags() const { return Preview; }
 void TCustomFFmpeg::SetPreviewFlags(unsigned flags) { Preview = flags; }

@@ -47,6 +47,7 @@ struct TTranscodeRun {
   int64_t LastDuration = 0;  // the last CurrentDuration reported
   int JoinIndex = 0;         // join mode: the input being written
   bool HookActive = false;
+  bool FrameHooksActive = true;
 
   explicit TTranscodeRun(TCustomFFmpeg& task) : Task(task), Options(task.Options) {
     if (!Packet || !Decoded || !Filtered || !Encoded) throw EFFmpegError("Out of memory");
@@ -567,7 +568,10 @@ struct TTranscodeRun {
       Log(llError, "Cannot initialize the fromRGB conversion context");
       info.StopHook = true;
     }
-    if (info.StopHook) HookActive = false;
+    if (info.StopHook) {
+      HookActive = false;
+      FrameHooksActive = false;  // a stopped hook ends all per-frame drawing of the task
+    }
   }
 
   void MaybePreview(const AVFrame* frame, int64_t timeUs) {
@@ -692,7 +696,10 @@ struct TTranscodeRun {
     frame->pts = timeUs;
     if (s.Stream->codecpar->codec_type == AVMEDIA_TYPE_VIDEO) {
       ++FrameNumber;
-      if (HookActive) RunCustomHook(s, frame);
+      if (HookActive)
+        RunCustomHook(s, frame);
+      else if (FrameHooksActive)
+        Task.FrameHooks.Process(frame, timeUs);
     }
     for (TOutputStream* os : s.Outputs) FilterAndEncode(*os, frame);
   }

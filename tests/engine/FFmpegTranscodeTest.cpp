@@ -397,3 +397,54 @@ TEST_F(FFmpegTranscodeTest, DiscTargetsProduceTheirFormats) {
     EXPECT_EQ(DecodeAll(output).Errors, 0);
   }
 }
+
+namespace {
+
+// The luma of the first decoded picture's top-left pixel.
+int FirstPictureCornerLuma(const std::string& path) {
+  AVFormatContext* raw = nullptr;
+  if (Lib.avformat_open_input(&raw, path.c_str(), nullptr, nullptr) < 0) return -1;
+  TInputFormat ctx(raw);
+  Lib.avformat_find_stream_info(raw, nullptr);
+  const int vi = Lib.av_find_best_stream(raw, AVMEDIA_TYPE_VIDEO, -1, -1, nullptr, 0);
+  if (vi < 0) return -1;
+  const AVCodec* codec = Lib.avcodec_find_decoder(raw->streams[vi]->codecpar->codec_id);
+  TCodecContext dec(Lib.avcodec_alloc_context3(codec));
+  Lib.avcodec_parameters_to_context(dec.get(), raw->streams[vi]->codecpar);
+  if (Lib.avcodec_open2(dec.get(), codec, nullptr) < 0) return -1;
+  TPacket pkt(Lib.av_packet_alloc());
+  TFrame frame(Lib.av_frame_alloc());
+  while (Lib.av_read_frame(raw, pkt.get()) >= 0) {
+    if (pkt->stream_index == vi) Lib.avcodec_send_packet(dec.get(), pkt.get());
+    Lib.av_packet_unref(pkt.get());
+    if (Lib.avcodec_receive_frame(dec.get(), frame.get()) >= 0) return frame->data[0][4 * frame->linesize[0] + 4];
+  }
+  return -1;
+}
+
+}  // namespace
+
+TEST_F(FFmpegTranscodeTest, FrameHookModulesDrawIntoThePictures) {
+  const std::string source = Folder.File("src.avi"), output = Folder.File("hooked.avi");
+  ASSERT_EQ(MakeTestMedia(source, Clip("mpeg4", "mp2")), "");
+  TFFmpeg task;
+  task.Reset();
+  ASSERT_TRUE(task.OpenInput(source));
+  task.ApplyOption("vhook", std::string(ONDREL_HOOK_MODULE) + " 235");
+  task.ApplyOption("qscale", "2");
+  ASSERT_EQ(task.OpenOutput(output, false), 1);
+  ASSERT_NO_THROW(task.Transcode());
+  EXPECT_NEAR(FirstPictureCornerLuma(output), 235, 6);
+  EXPECT_LT(FirstPictureCornerLuma(source), 200);  // the test picture's corner is not that bright
+
+  // A library without the entry point is refused with the option's text.
+  TFFmpeg other;
+  other.Reset();
+  const std::string lacking = std::string(ONDREL_FAKELIB_DIR) + "/libswscale.so.6";
+  try {
+    other.ApplyOption("vhook", lacking);
+    FAIL() << "accepted";
+  } catch (const EFFmpegError& e) {
+    EXPECT_EQ(std::string(e.what()), "Failed to add video hook function: " + lacking);
+  }
+}
