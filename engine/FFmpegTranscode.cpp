@@ -316,7 +316,10 @@ struct TTranscodeRun {
     if (!s.VideoFilters.empty()) chain += s.VideoFilters + ",";
     const AVPixelFormat* formats = os.Codec->pix_fmts;
     AVPixelFormat wanted = s.PixelFormat;
-    if (wanted == AV_PIX_FMT_NONE && formats) {
+    if (wanted == AV_PIX_FMT_NONE && os.Codec->id == AV_CODEC_ID_DVVIDEO) {
+      // DV fixes the sampling by its norm: 4:1:1 for 480 lines, 4:2:0 for 576.
+      wanted = oh == 480 ? AV_PIX_FMT_YUV411P : AV_PIX_FMT_YUV420P;
+    } else if (wanted == AV_PIX_FMT_NONE && formats) {
       wanted = Lib.avcodec_find_best_pix_fmt_of_list(formats, static_cast<AVPixelFormat>(os.Filter.Format), 0, nullptr);
     }
     if (wanted != AV_PIX_FMT_NONE) chain += Format("format=pix_fmts=%s,", Lib.av_get_pix_fmt_name(wanted));

@@ -375,6 +375,7 @@ TEST_F(FFmpegTranscodeTest, DiscTargetsProduceTheirFormats) {
       {"pal-vcd", "out.mpg", "mpeg1video", "mp2", 352, 288},
       {"ntsc-dvd", "out.vob", "mpeg2video", "ac3", 720, 480},
       {"pal-dv", "out.dv", "dvvideo", "pcm_s16le", 720, 576},
+      {"", "ntsc.dv", "dvvideo", "pcm_s16le", 720, 480},  // plain DV at NTSC size: 4:1:1 chosen
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.Target);
@@ -382,7 +383,13 @@ TEST_F(FFmpegTranscodeTest, DiscTargetsProduceTheirFormats) {
     TFFmpeg task;
     task.Reset();
     ASSERT_TRUE(task.OpenInput(source));
-    task.ApplyOption("target", c.Target);
+    if (*c.Target) {
+      task.ApplyOption("target", c.Target);
+    } else {
+      task.ApplyOption("s", "720x480");
+      task.ApplyOption("r", "30000/1001");
+      task.ApplyOption("ar", "48000");
+    }
     ASSERT_EQ(task.OpenOutput(output, false), 1) << task.LastErrorMessage();
     ASSERT_NO_THROW(task.Transcode());
     TAVProbe probe;
