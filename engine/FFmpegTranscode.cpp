@@ -958,6 +958,7 @@ struct TTranscodeRun {
     std::lock_guard lock(CodecLock());
     for (auto& out : Task.Outputs)
       for (auto& os : out->Streams) {
+        if (os->Encoder) Lib.av_freep(&os->Encoder->stats_in);  // ours, not the codec's
         os->Encoder.reset();
         if (os->PassLog) std::fclose(std::exchange(os->PassLog, nullptr));
       }
