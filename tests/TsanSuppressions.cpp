@@ -6,6 +6,8 @@
 #if defined(__SANITIZE_THREAD__)
 extern "C" const char* __tsan_default_suppressions() {
   return "race:libavcodec.so\n"
+         "race:libavformat.so\n"
+         "race:libavfilter.so\n"
          "race:libavutil.so\n"
          "race:libswscale.so\n"
          "race:libswresample.so\n";
