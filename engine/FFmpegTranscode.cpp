@@ -579,6 +579,7 @@ struct TTranscodeRun {
 
   void MaybePreview(const AVFrame* frame, int64_t timeUs) {
     const unsigned flags = Task.PreviewFlags();
+    if (!(flags & 1)) Window.Close();
     const bool toHost = (flags & 2) && Task.OnPreviewBitmap;
     if (!toHost && !(flags & 1)) return;
     const int64_t now = Lib.av_gettime_relative();

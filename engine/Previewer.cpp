@@ -15,7 +15,9 @@ void SetPreviewWindowFactory(TPreviewWindowFactory factory) {
   Factory = std::move(factory);
 }
 
-TPreviewer::~TPreviewer() {
+TPreviewer::~TPreviewer() { Close(); }
+
+void TPreviewer::Close() {
   if (Window) RunEvent(true, [this] { Window.reset(); });
 }
 

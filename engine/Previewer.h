@@ -25,6 +25,8 @@ class TPreviewer {
   // Shows one frame; the window is made at the first frame. False when there is no window
   // to show it in (no host factory, or the user closed it).
   bool Show(const TBitmap24& frame, int64_t timeUs);
+  // Closes the window (when preview is switched off during a run).
+  void Close();
 
  private:
   std::unique_ptr<TPreviewWindow> Window;
