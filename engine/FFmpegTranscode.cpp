@@ -605,17 +605,24 @@ struct TTranscodeRun {
   }
 
   // Drops or repeats pictures so a constant-rate output keeps its clock.
+  // The filtered frame's time from the output's start, in µs; false when it lies before the
+  // start or past the recording time (which finishes the stream).
+  bool OutputTime(TOutputStream& os, const AVFrame* frame, int64_t& timeUs) {
+    const AVRational sinkBase = Lib.av_buffersink_get_time_base(os.Filter.Sink);
+    timeUs = Lib.av_rescale_q(frame->pts, sinkBase, AV_TIME_BASE_Q) - os.Settings.StartTime;
+    if (timeUs < 0) return false;
+    if (os.Settings.RecordingTime != INT64_MAX && timeUs >= os.Settings.RecordingTime) {
+      os.Finished = true;
+      return false;
+    }
+    return true;
+  }
+
   void EncodeVideo(TOutputStream& os, AVFrame* frame) {
     AVCodecContext* enc = os.Encoder.get();
-    const AVRational sinkBase = Lib.av_buffersink_get_time_base(os.Filter.Sink);
-    const int64_t timeUs = Lib.av_rescale_q(frame->pts, sinkBase, AV_TIME_BASE_Q);
-    const int64_t start = os.Settings.StartTime;
-    if (timeUs < start) return;
-    if (os.Settings.RecordingTime != INT64_MAX && timeUs - start >= os.Settings.RecordingTime) {
-      os.Finished = true;
-      return;
-    }
-    const double ideal = (timeUs - start) / 1e6 / av_q2d(enc->time_base);
+    int64_t timeUs = 0;
+    if (!OutputTime(os, frame, timeUs)) return;
+    const double ideal = timeUs / 1e6 / av_q2d(enc->time_base);
     const bool variable = Options.VideoSync == 2 ||
                           (Options.VideoSync < 0 && (os.File->Context->oformat->flags & AVFMT_VARIABLE_FPS));
     const double delta = ideal - os.NextPts;
@@ -650,18 +657,11 @@ struct TTranscodeRun {
 
   void EncodeAudio(TOutputStream& os, AVFrame* frame) {
     AVCodecContext* enc = os.Encoder.get();
-    const AVRational sinkBase = Lib.av_buffersink_get_time_base(os.Filter.Sink);
-    const int64_t timeUs = Lib.av_rescale_q(frame->pts, sinkBase, AV_TIME_BASE_Q);
-    const int64_t start = os.Settings.StartTime;
-    if (timeUs < start) return;
-    if (os.Settings.RecordingTime != INT64_MAX && timeUs - start >= os.Settings.RecordingTime) {
-      os.Finished = true;
-      return;
-    }
-    frame->pts = Lib.av_rescale_q(timeUs - start, AV_TIME_BASE_Q, enc->time_base);
-    os.SentEnd = std::max(os.SentEnd, timeUs - start +
-                                          Lib.av_rescale_q(frame->nb_samples, AVRational{1, enc->sample_rate},
-                                                           AV_TIME_BASE_Q));
+    int64_t timeUs = 0;
+    if (!OutputTime(os, frame, timeUs)) return;
+    frame->pts = Lib.av_rescale_q(timeUs, AV_TIME_BASE_Q, enc->time_base);
+    os.SentEnd = std::max(os.SentEnd, timeUs + Lib.av_rescale_q(frame->nb_samples, AVRational{1, enc->sample_rate},
+                                                                AV_TIME_BASE_Q));
     Encode(os, frame);
   }
 
