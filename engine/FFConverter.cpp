@@ -102,41 +102,34 @@ void TCustomFFConverter::ApplyPreviewFlags() {
   for (const auto& task : Tasks) task->Engine.SetPreviewFlags(PreviewFlags());
 }
 
-TCustomHookEvent TCustomFFConverter::OnCustomHook() const {
-  std::lock_guard lock(HandlerMutex);
-  return HookHandler ? *HookHandler : nullptr;
+// Handlers are swapped whole under the lock, so a running task always calls a complete one.
+template <typename T>
+T ReadHandler(std::mutex& mutex, const std::shared_ptr<const T>& slot) {
+  std::lock_guard lock(mutex);
+  return slot ? *slot : nullptr;
 }
+template <typename T>
+void WriteHandler(std::mutex& mutex, std::shared_ptr<const T>& slot, T handler) {
+  auto shared = Share(std::move(handler));
+  std::lock_guard lock(mutex);
+  slot = std::move(shared);
+}
+
+TCustomHookEvent TCustomFFConverter::OnCustomHook() const { return ReadHandler(HandlerMutex, HookHandler); }
 void TCustomFFConverter::SetOnCustomHook(TCustomHookEvent handler) {
-  auto shared = Share(std::move(handler));
-  std::lock_guard lock(HandlerMutex);
-  HookHandler = std::move(shared);
+  WriteHandler(HandlerMutex, HookHandler, std::move(handler));
 }
-TPreviewBitmapEvent TCustomFFConverter::OnPreviewBitmap() const {
-  std::lock_guard lock(HandlerMutex);
-  return PreviewHandler ? *PreviewHandler : nullptr;
-}
+TPreviewBitmapEvent TCustomFFConverter::OnPreviewBitmap() const { return ReadHandler(HandlerMutex, PreviewHandler); }
 void TCustomFFConverter::SetOnPreviewBitmap(TPreviewBitmapEvent handler) {
-  auto shared = Share(std::move(handler));
-  std::lock_guard lock(HandlerMutex);
-  PreviewHandler = std::move(shared);
+  WriteHandler(HandlerMutex, PreviewHandler, std::move(handler));
 }
-TProgressEvent TCustomFFConverter::OnProgress() const {
-  std::lock_guard lock(HandlerMutex);
-  return ProgressHandler ? *ProgressHandler : nullptr;
-}
+TProgressEvent TCustomFFConverter::OnProgress() const { return ReadHandler(HandlerMutex, ProgressHandler); }
 void TCustomFFConverter::SetOnProgress(TProgressEvent handler) {
-  auto shared = Share(std::move(handler));
-  std::lock_guard lock(HandlerMutex);
-  ProgressHandler = std::move(shared);
+  WriteHandler(HandlerMutex, ProgressHandler, std::move(handler));
 }
-TTerminateEvent TCustomFFConverter::OnTerminate() const {
-  std::lock_guard lock(HandlerMutex);
-  return TerminateHandler ? *TerminateHandler : nullptr;
-}
+TTerminateEvent TCustomFFConverter::OnTerminate() const { return ReadHandler(HandlerMutex, TerminateHandler); }
 void TCustomFFConverter::SetOnTerminate(TTerminateEvent handler) {
-  auto shared = Share(std::move(handler));
-  std::lock_guard lock(HandlerMutex);
-  TerminateHandler = std::move(shared);
+  WriteHandler(HandlerMutex, TerminateHandler, std::move(handler));
 }
 
 std::string TCustomFFConverter::LastErrorMessage() const {
