@@ -46,7 +46,9 @@ int main(int argc, char** argv) {
   }
   const std::string option = argv[1];
   if (argc == 2 && option == "--version") {
-    std::printf("ondrel-convert%s\n", GetVersionString().c_str());
+    std::string version = GetVersionString();  // " 1.500 ": drop the trailing blank
+    while (!version.empty() && version.back() == ' ') version.pop_back();
+    std::printf("ondrel-convert%s\n", version.c_str());
     return 0;
   }
   if (argc == 2 && option == "--libraries") return ReportLibraries();
