@@ -1,4 +1,4 @@
-// The media libraries are not built with ThreadSanitizer: their atomic reference counts and
+// The media libraries and Qt are not built with ThreadSanitizer: their atomic reference counts and
 // the decoders' own worker threads synchronise in ways it cannot see, so it reports races
 // inside them (a buffer freed by the thread that dropped the last reference, a codec's
 // frame threads). Reports with a stack inside those libraries are suppressed; everything in
@@ -10,6 +10,10 @@ extern "C" const char* __tsan_default_suppressions() {
          "race:libavfilter.so\n"
          "race:libavutil.so\n"
          "race:libswscale.so\n"
-         "race:libswresample.so\n";
+         "race:libswresample.so\n"
+         // Qt's own worker threads (image conversion in its thread pool) likewise.
+         "race:libQt6Core.so\n"
+         "race:libQt6Gui.so\n"
+         "race:libQt6Widgets.so\n";
 }
 #endif
