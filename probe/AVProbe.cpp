@@ -355,7 +355,7 @@ bool TCustomAVProbe::GetVideoStreamInfo(int index, TVideoStreamInfo& info) {
   return true;
 }
 
-bool TCustomAVProbe::IsAudioStream(int index) {
+bool TCustomAVProbe::IsStreamOfType(int index, int mediaType) {
   if (!Context) {
     Report(llWarning, NotLoadedText);
     return false;
@@ -364,20 +364,12 @@ bool TCustomAVProbe::IsAudioStream(int index) {
     Report(llError, Format("stream index #%d is invalid.", index));
     return false;
   }
-  return Context->streams[index]->codecpar->codec_type == AVMEDIA_TYPE_AUDIO;
+  return Context->streams[index]->codecpar->codec_type == mediaType;
 }
 
-bool TCustomAVProbe::IsVideoStream(int index) {
-  if (!Context) {
-    Report(llWarning, NotLoadedText);
-    return false;
-  }
-  if (index < 0 || index >= Counts.StreamCount) {
-    Report(llError, Format("stream index #%d is invalid.", index));
-    return false;
-  }
-  return Context->streams[index]->codecpar->codec_type == AVMEDIA_TYPE_VIDEO;
-}
+bool TCustomAVProbe::IsAudioStream(int index) { return IsStreamOfType(index, AVMEDIA_TYPE_AUDIO); }
+
+bool TCustomAVProbe::IsVideoStream(int index) { return IsStreamOfType(index, AVMEDIA_TYPE_VIDEO); }
 
 std::string TCustomAVProbe::GetFileName() const {
   return Context && Context->url ? DecodeFileName(Context->url) : std::string();

@@ -127,6 +127,7 @@ class TCustomAVProbe {
 
   // The stream a typed getter reads, or null after reporting why there is none.
   AVStream* StreamOfKind(int index, bool audio);
+  bool IsStreamOfType(int index, int mediaType);  // an AVMediaType
   std::string StreamLine(int index) const;
 
   AVFormatContext* Context = nullptr;
