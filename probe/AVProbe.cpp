@@ -302,9 +302,7 @@ AVStream* TCustomAVProbe::StreamOfKind(int index, bool audio) {
 
 namespace {
 
-// What audio and video records share.
-template <typename TInfo>
-void FillCommon(TInfo& info, const AVStream* st) {
+void FillCommon(TStreamInfoCommon& info, const AVStream* st) {
   info.Language = MetadataValue(st->metadata, "language");
   info.CodecName = CodecNameText(st->codecpar, false);
   if (st->start_time != AV_NOPTS_VALUE) {

@@ -30,7 +30,8 @@ struct TFileStreamInfo {
   std::string Genre;
 };
 
-struct TAudioStreamInfo {
+// The fields audio and video records share, in their order.
+struct TStreamInfoCommon {
   std::string Language;
   std::string CodecName;
   int64_t StartTime = -1;  // stream time base
@@ -38,19 +39,15 @@ struct TAudioStreamInfo {
   int64_t Duration = -1;  // stream time base
   int64_t DurationUs = -1;
   int32_t BitRate = -1;
+};
+
+struct TAudioStreamInfo : TStreamInfoCommon {
   int32_t Channels = -1;
   int32_t SampleRate = -1;
   int32_t SampleFormat = -1;  // AVSampleFormat
 };
 
-struct TVideoStreamInfo {
-  std::string Language;
-  std::string CodecName;
-  int64_t StartTime = -1;  // stream time base
-  int64_t StartTimeUs = -1;
-  int64_t Duration = -1;  // stream time base
-  int64_t DurationUs = -1;
-  int32_t BitRate = -1;
+struct TVideoStreamInfo : TStreamInfoCommon {
   int32_t Height = -1;
   int32_t Width = -1;
   float DisplayAspectRatio = -1.0f;  // sample aspect ratio × width ÷ height
