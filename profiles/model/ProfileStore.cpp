@@ -25,7 +25,9 @@ constexpr std::array<TValueDefaults, 10> ValueDefaults{{
     {ProfileKey::paraVideoEncoder, "", ""},
     {ProfileKey::paraAudioEncoder, "", ""},
     {ProfileKey::paraChannel, "", "2"},
-    {ProfileKey::paraVolume, "", "3"},
+    // No stored volume means unchanged: a default of 3 (of 256) would make the audio of
+    // every format the user never set up all but silent.
+    {ProfileKey::paraVolume, "", "256"},
     {ProfileKey::paraZoom, ZoomFull, ZoomLetterbox},
 }};
 

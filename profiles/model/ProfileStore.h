@@ -98,7 +98,7 @@ class TUserFormatSection {
   // "full" for the zoom, empty for the others.
   std::string EditorValue(const char* valueKey) const;
   // The conversion's defaults: "null", "512", "29.97", "44100", "128" for the typed values,
-  // "2" channels, volume "3", "lbox" zoom, no encoders (see ConversionAudioEncoder).
+  // "2" channels, volume "256" (unchanged), "lbox" zoom, no encoders (see ConversionAudioEncoder).
   std::string ConversionValue(const char* valueKey) const;
   // The audio encoder of a conversion: "libfaac" when missing and the format has no video.
   std::string ConversionAudioEncoder(bool audioOnly) const;
