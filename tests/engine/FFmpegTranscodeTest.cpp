@@ -15,51 +15,6 @@
 
 namespace {
 
-struct TDecodedCounts {
-  int VideoFrames = 0;
-  int AudioFrames = 0;
-  int Errors = 0;
-};
-
-// Decodes every packet of the file; a valid output decodes without a single error.
-TDecodedCounts DecodeAll(const std::string& path) {
-  TDecodedCounts counts;
-  AVFormatContext* raw = nullptr;
-  if (Lib.avformat_open_input(&raw, path.c_str(), nullptr, nullptr) < 0) return {0, 0, 1};
-  TInputFormat ctx(raw);
-  if (Lib.avformat_find_stream_info(raw, nullptr) < 0) return {0, 0, 1};
-  std::vector<TCodecContext> decoders(raw->nb_streams);
-  for (unsigned i = 0; i < raw->nb_streams; ++i) {
-    const AVCodec* codec = Lib.avcodec_find_decoder(raw->streams[i]->codecpar->codec_id);
-    if (!codec) continue;
-    decoders[i].reset(Lib.avcodec_alloc_context3(codec));
-    Lib.avcodec_parameters_to_context(decoders[i].get(), raw->streams[i]->codecpar);
-    if (Lib.avcodec_open2(decoders[i].get(), codec, nullptr) < 0) ++counts.Errors;
-  }
-  TPacket pkt(Lib.av_packet_alloc());
-  TFrame frame(Lib.av_frame_alloc());
-  auto drain = [&](unsigned i) {
-    while (Lib.avcodec_receive_frame(decoders[i].get(), frame.get()) >= 0) {
-      (decoders[i]->codec_type == AVMEDIA_TYPE_VIDEO ? counts.VideoFrames : counts.AudioFrames)++;
-      Lib.av_frame_unref(frame.get());
-    }
-  };
-  while (Lib.av_read_frame(raw, pkt.get()) >= 0) {
-    const unsigned i = static_cast<unsigned>(pkt->stream_index);
-    if (decoders[i]) {
-      if (Lib.avcodec_send_packet(decoders[i].get(), pkt.get()) < 0) ++counts.Errors;
-      drain(i);
-    }
-    Lib.av_packet_unref(pkt.get());
-  }
-  for (unsigned i = 0; i < raw->nb_streams; ++i)
-    if (decoders[i]) {
-      Lib.avcodec_send_packet(decoders[i].get(), nullptr);
-      drain(i);
-    }
-  return counts;
-}
-
 struct TConversion {
   const char* Name;
   TTestMediaSpec Source;

@@ -25,3 +25,13 @@ void RequireConverterLibraries();
 // Writes the clip to `path` (which may be a "unicode:utf8:" name). Returns "" on success or
 // a text that says what failed.
 std::string MakeTestMedia(const std::string& path, const TTestMediaSpec& spec);
+
+struct TDecodedCounts {
+  int VideoFrames = 0;
+  int AudioFrames = 0;
+  int Errors = 0;
+};
+
+// Decodes every packet of the file; a valid output decodes without a single error. A file
+// that does not open counts as one error.
+TDecodedCounts DecodeAll(const std::string& path);
