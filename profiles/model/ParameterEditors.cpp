@@ -108,6 +108,12 @@ TCheckResult Rejected(const std::string& message) {
   return {false, ProductTitleText, message, "", true};
 }
 
+bool SameText(std::string_view a, std::string_view b) {
+  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
+           return std::tolower(static_cast<unsigned char>(x)) == std::tolower(static_cast<unsigned char>(y));
+         });
+}
+
 bool ContainsAsSource(const std::string& text) { return LowerCase(text).find("as source") != std::string::npos; }
 
 }  // namespace
@@ -316,45 +322,64 @@ TCheckResult TParameterModel::LeaveBox(TParamBox box) {
   return result;
 }
 
-void TParameterModel::StoreValues(TIniFile& settings, const TFormatStore& store, int code) const {
-  TUserFormatSection section(settings, code);
+namespace {
+
+// Sets `key` in `values`, replacing an earlier setting of it, so each key appears once.
+void Put(TStoredValues& values, const char* key, std::string value) {
+  for (auto& [name, stored] : values)
+    if (name == key) {
+      stored = std::move(value);
+      return;
+    }
+  values.emplace_back(key, std::move(value));
+}
+
+}  // namespace
+
+TStoredValues TParameterModel::StoredValues(const TFormatStore& store, int code) const {
+  TStoredValues values;
   for (const char* key : {K::iVideoSize, K::iVideoBitRate, K::iVideoEncoder, K::iFrameRate, K::iSampleRate,
                           K::iAudioBitRate, K::iChannel, K::iVolume, K::iAudioEncoder}) {
     const auto def = std::find_if(BoxDefs.begin(), BoxDefs.end(),
                                   [&](const TParamBoxDef& d) { return d.IndexKey && std::string_view(d.IndexKey) == key; });
-    section.WriteInteger(key, Box(def->Box).ItemIndex);
+    Put(values, key, std::to_string(Box(def->Box).ItemIndex));
   }
-  section.Write(K::paraVideoSize, Box(TParamBox::pbVideoSize).Text);
-  section.Write(K::paraVideoBitRate, Box(TParamBox::pbVideoBitRate).Text);
-  section.Write(K::paraFrameRate, Box(TParamBox::pbFrameRate).Text);
+  Put(values, K::paraVideoSize, Box(TParamBox::pbVideoSize).Text);
+  Put(values, K::paraVideoBitRate, Box(TParamBox::pbVideoBitRate).Text);
+  Put(values, K::paraFrameRate, Box(TParamBox::pbFrameRate).Text);
 
   static constexpr const char* zoomValues[] = {ZoomFull, ZoomLetterbox, ZoomPan};
   const int zoom = Box(TParamBox::pbZoom).ItemIndex;
-  if (zoom >= 0 && zoom < 3) section.Write(K::paraZoom, zoomValues[zoom]);
+  if (zoom >= 0 && zoom < 3) Put(values, K::paraZoom, zoomValues[zoom]);
 
   if (const auto video = MapVideoEncoder(Box(TParamBox::pbVideoEncoder).Text)) {
-    section.Write(K::paraVideoEncoder, *video);
-    if (*video == H264EncoderValue) CopyH264Keys(settings, store, code);
+    Put(values, K::paraVideoEncoder, *video);
+    if (*video == H264EncoderValue) AddH264Keys(values, store, code);
   }
 
-  section.Write(K::paraSampleRate, Box(TParamBox::pbSampleRate).Text);
-  section.Write(K::paraAudioBitRate, Box(TParamBox::pbAudioBitRate).Text);
-  if (const auto channel = MapChannel(Box(TParamBox::pbChannel).Text)) section.Write(K::paraChannel, *channel);
-  if (const auto volume = MapVolume(Box(TParamBox::pbVolume).Text)) section.Write(K::paraVolume, *volume);
+  Put(values, K::paraSampleRate, Box(TParamBox::pbSampleRate).Text);
+  Put(values, K::paraAudioBitRate, Box(TParamBox::pbAudioBitRate).Text);
+  if (const auto channel = MapChannel(Box(TParamBox::pbChannel).Text)) Put(values, K::paraChannel, *channel);
+  if (const auto volume = MapVolume(Box(TParamBox::pbVolume).Text)) Put(values, K::paraVolume, *volume);
 
   const std::string& audioEntry = Box(TParamBox::pbAudioEncoder).Text;
   if (const auto audio = MapAudioEncoder(audioEntry)) {
-    section.Write(K::paraAudioEncoder, *audio);
+    Put(values, K::paraAudioEncoder, *audio);
     // GSM exists only as 8000 Hz mono, whatever the other boxes show.
     if (LowerCase(audioEntry) == GsmEntry) {
-      section.Write(K::paraSampleRate, "8000");
-      section.Write(K::paraChannel, "1");
+      Put(values, K::paraSampleRate, "8000");
+      Put(values, K::paraChannel, "1");
     }
   }
+  return values;
 }
 
-void TParameterModel::CopyH264Keys(TIniFile& settings, const TFormatStore& store, int code) const {
+void TParameterModel::StoreValues(TIniFile& settings, const TFormatStore& store, int code) const {
   TUserFormatSection section(settings, code);
+  for (const auto& [key, value] : StoredValues(store, code)) section.Write(key.c_str(), value);
+}
+
+void TParameterModel::AddH264Keys(TStoredValues& values, const TFormatStore& store, int code) const {
   for (const char* key : H264Keys()) {
     const std::string value = store.H264Value(code, key);
     if (value.empty()) continue;
@@ -365,6 +390,57 @@ void TParameterModel::CopyH264Keys(TIniFile& settings, const TFormatStore& store
       const std::optional<int> number = IsWholeNumber(value) ? ParseInt(value) : std::nullopt;
       passes = number && (std::string_view(key) == K::paraCoder ? *number >= 0 : *number > 0);
     }
-    if (passes) section.Write(key, value);
+    if (passes) Put(values, key, value);
   }
+}
+
+TStoredValues FormatDefaultValues(const TFormatStore& store, int code) {
+  TParameterModel model;
+  model.LoadLists(store, code);
+  model.ApplyDefaults(store, code);
+  return model.StoredValues(store, code);
+}
+
+namespace {
+
+// The value keys: a user section without any of them was never stored by the Settings dialog.
+bool HoldsValueKeys(const TIniFile& settings, const std::string& section) {
+  for (const std::string& name : settings.ReadSection(section))
+    for (const TParamBoxDef& def : BoxDefs)
+      if (SameText(name, def.ValueKey)) return true;
+  return false;
+}
+
+// What a value read back from the file would be: one line, without surrounding blanks.
+std::string AsReadBack(std::string value) {
+  for (char& c : value)
+    if (c == '\n' || c == '\r') c = ' ';
+  const auto blank = [](char c) { return c == ' ' || c == '\t' || c == '\v' || c == '\f'; };
+  const auto first = std::find_if_not(value.begin(), value.end(), blank);
+  const auto last = std::find_if_not(value.rbegin(), value.rend(), blank).base();
+  return first < last ? std::string(first, last) : std::string();
+}
+
+}  // namespace
+
+TConversionValues::TConversionValues(const TIniFile& settings, const TFormatStore& store, int code)
+    : FSection(settings, code) {
+  if (!HoldsValueKeys(settings, FSection.Section())) FDefaults = FormatDefaultValues(store, code);
+}
+
+const std::string* TConversionValues::Default(const char* valueKey) const {
+  if (!FDefaults) return nullptr;
+  for (const auto& [key, value] : *FDefaults)
+    if (SameText(key, valueKey)) return &value;
+  return nullptr;
+}
+
+std::string TConversionValues::Value(const char* valueKey) const {
+  if (const std::string* value = Default(valueKey)) return AsReadBack(*value);
+  return FSection.ConversionValue(valueKey);
+}
+
+std::string TConversionValues::AudioEncoder(bool audioOnly) const {
+  if (const std::string* value = Default(K::paraAudioEncoder)) return AsReadBack(*value);
+  return FSection.ConversionAudioEncoder(audioOnly);
 }

@@ -94,6 +94,9 @@ inline constexpr const char* NumericKeyMessage = "Please enter numerical.";
 // The key filter of an editable box holding `text`; other boxes accept every key.
 TKeyVerdict FilterKey(TParamBox box, const std::string& text, char key);
 
+// Key/value pairs of a user section, in the order they are written, each key once.
+using TStoredValues = std::vector<std::pair<std::string, std::string>>;
+
 struct TBoxState {
   std::vector<std::string> Entries;
   bool Enabled = false;
@@ -116,8 +119,11 @@ class TParameterModel {
   void RestoreSelections(const TIniFile& settings, int code, bool withTypedValues);
   // Selects the format's default entries and "Full screen". Stores nothing.
   void ApplyDefaults(const TFormatStore& store, int code);
-  // Writes the user's section from the boxes. Values no table holds are not written, so the
-  // earlier value stays; nothing half-formed is ever written.
+  // What StoreValues writes: the index keys, the values and, for H.264, the copied keys.
+  // Values no table holds are left out, so the earlier value stays; nothing half-formed is
+  // ever written.
+  TStoredValues StoredValues(const TFormatStore& store, int code) const;
+  // Writes the user's section from the boxes.
   void StoreValues(TIniFile& settings, const TFormatStore& store, int code) const;
 
   // The dialog's side. An index out of range empties the box.
@@ -134,7 +140,32 @@ class TParameterModel {
  private:
   TBoxState& State(TParamBox box) { return FBoxes[static_cast<int>(box)]; }
   void EnableGroups();
-  void CopyH264Keys(TIniFile& settings, const TFormatStore& store, int code) const;
+  void AddH264Keys(TStoredValues& values, const TFormatStore& store, int code) const;
 
   TBoxState FBoxes[ParamBoxCount];
+};
+
+// What the Settings dialog stores for a format after "&Default" and "&Ok": the format
+// store's default entries, mapped as StoreValues maps them. Nothing is written.
+TStoredValues FormatDefaultValues(const TFormatStore& store, int code);
+
+// The values a conversion reads for one format. A user section that holds none of the value
+// keys (the user never confirmed the Settings dialog for this format) reads as
+// FormatDefaultValues would have stored it, so a first conversion gets the format's own
+// encoders and sizes; the settings file is not written. Keys the defaults leave out, and
+// every key of a section the user did store, read as TUserFormatSection::ConversionValue.
+class TConversionValues {
+ public:
+  TConversionValues(const TIniFile& settings, const TFormatStore& store, int code);
+
+  std::string Value(const char* valueKey) const;
+  // "libfaac" when missing and the format has no video (see ConversionAudioEncoder).
+  std::string AudioEncoder(bool audioOnly) const;
+  bool FromFormatDefaults() const { return FDefaults.has_value(); }
+
+ private:
+  const std::string* Default(const char* valueKey) const;
+
+  TUserFormatSection FSection;
+  std::optional<TStoredValues> FDefaults;
 };

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
+
 #include "TempDir.h"
 #include "app/core/FakeDialogSeam.h"
 
@@ -363,6 +365,37 @@ TEST(ParameterModel, DefaultsSelectTheStoreIndicesAndFullScreen) {
   EXPECT_EQ(f.Model.Box(TParamBox::pbAudioEncoder).ItemIndex, -1);
   EXPECT_EQ(f.Model.Box(TParamBox::pbZoom).Text, "Full screen");
   EXPECT_EQ(f.User(ProfileKey::iVideoSize), "<none>");  // nothing stored
+}
+
+// The conversion's view of a format never set up is exactly what "&Default" and "&Ok"
+// would write, and computing it writes nothing.
+TEST(ParameterModel, FormatDefaultValuesAreWhatDefaultAndOkStore) {
+  TEditorFixture f;
+  f.FillVideoFormat();
+  f.StoreList(ProfileKey::iVideoBitRate, "1");
+  f.StoreList(ProfileKey::iSampleRate, "2");
+  f.StoreList(ProfileKey::iChannel, "2");
+  f.StoreList(ProfileKey::iVolume, "3");
+  f.StoreList(ProfileKey::iAudioEncoder, "1");
+  f.StoreList(ProfileKey::paraLevel, "30");
+  f.StoreList(ProfileKey::paraGop, "x");
+
+  const TStoredValues computed = FormatDefaultValues(f.Store, f.Code);
+  const TConversionValues reader(f.Settings, f.Store, f.Code);
+  EXPECT_TRUE(reader.FromFormatDefaults());
+  EXPECT_EQ(reader.Value(ProfileKey::paraVideoEncoder), "libx264");
+  EXPECT_EQ(reader.Value(ProfileKey::paraVolume), "384");
+  EXPECT_EQ(reader.AudioEncoder(false), "libmp3lame");
+  EXPECT_FALSE(std::filesystem::exists(f.Settings.FileName()));
+
+  f.Load();
+  f.Model.ApplyDefaults(f.Store, f.Code);
+  f.Model.StoreValues(f.Settings, f.Store, f.Code);
+  const auto written = f.Settings.ReadSectionValues(FormatSectionName(f.Code));
+  EXPECT_EQ(written, computed);
+  EXPECT_EQ(f.User(ProfileKey::paraLevel), "30");  // the H.264 keys come along
+  EXPECT_EQ(f.User(ProfileKey::paraGop), "<none>");
+  EXPECT_FALSE(TConversionValues(f.Settings, f.Store, f.Code).FromFormatDefaults());
 }
 
 }  // namespace
