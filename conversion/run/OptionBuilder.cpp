@@ -4,7 +4,6 @@
 #include <array>
 #include <cctype>
 #include <charconv>
-#include <climits>
 #include <cstdint>
 #include <optional>
 #include <string_view>
@@ -63,7 +62,7 @@ void ApplyVolume(const std::string& text, TOutputOptions& output) {
 // kbit/s, whole or decimal, to bit/s, truncated. Done on the digits, so "96.5" is exactly
 // 96500 and no binary fraction turns 128.1 into 128099.
 std::optional<int32_t> KilobitsToBits(const std::string& text) {
-  if (text == AsSource || Trimmed(text).empty() || !IsDecimalNumber(text)) return std::nullopt;
+  if (!IsDecimalNumber(text)) return std::nullopt;
   std::string_view rest(text);
   if (rest.front() == '-') return std::nullopt;
   if (rest.front() == '+') rest.remove_prefix(1);
@@ -87,8 +86,9 @@ void ApplyAudioRates(const TConversionValues& values, TOutputOptions& output) {
   if (const auto bits = KilobitsToBits(values.Value(K::paraAudioBitRate))) output.AudioBitrate = *bits;
 }
 
-// Name=value lines: true when one of them sets `name`.
-bool HasOptionLine(const std::string& lines, std::string_view name) {
+// Name=value lines, split as the engine splits them: true when one of them sets `name`.
+bool HasOptionLine(std::string lines, std::string_view name) {
+  for (size_t at; (at = lines.find("<CRLF>")) != std::string::npos;) lines.replace(at, 6, "\n");
   size_t start = 0;
   while (start <= lines.size()) {
     size_t end = lines.find_first_of("\r\n", start);
@@ -244,7 +244,16 @@ void PanToFourByThree(TSize src, const TlvFilesRecord& job, TOutputOptions& outp
   }
 }
 
-// Returns the filter text of the zoom mode (empty when it needs none).
+void CopyJobCrop(const TlvFilesRecord& job, TOutputOptions& output) {
+  output.CropTop = job.CropTop;
+  output.CropBottom = job.CropBottom;
+  output.CropLeft = job.CropLeft;
+  output.CropRight = job.CropRight;
+}
+
+// "full" stretches the picture over W x H, "pan" first cuts it to 4:3, "lbox" and "center"
+// scale it inside W x H and fill the rest with bars ("center" in black). Returns the filter
+// text of the mode (empty when it needs none).
 std::string ApplyZoom(const TlvFilesRecord& job, TSize src, TSize out, TOutputOptions& output) {
   const std::string& mode = job.ZoomMode;
   const bool known = mode == ZoomFull || mode == ZoomLetterbox || mode == ZoomPan || mode == ZoomCenter;
@@ -253,12 +262,7 @@ std::string ApplyZoom(const TlvFilesRecord& job, TSize src, TSize out, TOutputOp
   // the picture keeps square pixels inside it.
   output.FrameAspectRatio = SizeText(out.W, out.H, ":");
   if (mode == ZoomFull || mode == ZoomPan) {
-    if (job.IsCropped()) {
-      output.CropTop = job.CropTop;
-      output.CropBottom = job.CropBottom;
-      output.CropLeft = job.CropLeft;
-      output.CropRight = job.CropRight;
-    }
+    if (job.IsCropped()) CopyJobCrop(job, output);
     if (mode == ZoomPan) PanToFourByThree(src, job, output);
     output.FrameSize = SizeText(out.W, out.H, "x");
     return {};
@@ -272,10 +276,7 @@ std::string ApplyZoom(const TlvFilesRecord& job, TSize src, TSize out, TOutputOp
   }
   // The engine crops by the crop fields before any filter runs, so the filter only scales
   // the cropped picture into the space the whole picture would take.
-  output.CropTop = job.CropTop;
-  output.CropBottom = job.CropBottom;
-  output.CropLeft = job.CropLeft;
-  output.CropRight = job.CropRight;
+  CopyJobCrop(job, output);
   return "scale=" + SizeText(w, h, ":") + "," + pad;
 }
 
