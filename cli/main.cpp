@@ -1,27 +1,25 @@
 // ondrel-convert: the headless front end of the converter.
+#include <clocale>
 #include <cstdio>
-#include <cstring>
 #include <string>
 
+#include "CliConvert.h"
+#include "CliOptions.h"
+#include "app/core/GlobalObject.h"
+#include "app/core/SettingsStore.h"
 #include "engine/FFmpegLoader.h"
 #include "platform/Platform.h"
+#include "probe/AVProbe.h"
+#include "profiles/model/FormatCatalogue.h"
+#include "profiles/model/ProfileStore.h"
 
 namespace {
 
-const char* const Usage =
-    "Usage: ondrel-convert [OPTION]...\n"
-    "Headless front end of Ondrel XviD Converter.\n"
-    "\n"
-    "  --libraries  load the media libraries and report each one\n"
-    "  --version    print the program version and exit\n"
-    "  --help       print this help and exit\n"
-    "\n"
-    "The media libraries are looked for in the folder LibAV beside the program first,\n"
-    "then in the system's library folders.\n";
+std::string LibraryFolder() { return Platform().ProgramFolder() + "LibAV"; }
 
 int ReportLibraries() {
   TFFmpegLoader& loader = TFFmpegLoader::Instance();
-  loader.SetLibraryPath(Platform().ProgramFolder() + "LibAV");
+  loader.SetLibraryPath(LibraryFolder());
   const bool ok = loader.Load(PlayerLibraries);
   for (int i = 0; i < MediaLibraryCount; ++i) {
     const auto lib = static_cast<TMediaLibrary>(i);
@@ -37,22 +35,72 @@ int ReportLibraries() {
   return 0;
 }
 
+int ListFormats() {
+  const TFormatStore formats(TGlobalObject().FormatStoreFile());
+  std::printf("%4d  %-48s %s\n", DefaultFormatCode, DefaultFormatCaption, formats.FileExt(DefaultFormatCode).c_str());
+  for (const int code : CatalogueCodes())
+    std::printf("%4d  %-48s %s\n", code, FormatCaptionOf(code).c_str(), formats.FileExt(code).c_str());
+  return 0;
+}
+
+int PrintInfo(const std::string& file) {
+  TFFmpegLoader& loader = TFFmpegLoader::Instance();
+  loader.SetLibraryPath(LibraryFolder());
+  if (!loader.Load(ConverterLibraries)) {
+    std::fprintf(stderr, "ondrel-convert: %s\n", loader.LastErrorMessage().c_str());
+    return 1;
+  }
+  TAVProbe probe;
+  if (!probe.LoadFile(file)) {
+    std::fprintf(stderr, "ondrel-convert: %s: %s\n", file.c_str(), probe.LastErrorMessage().c_str());
+    return 1;
+  }
+  std::fputs(probe.GetFileInfoText().c_str(), stdout);
+  return 0;
+}
+
+bool IsKnownFormat(int code) {
+  if (code == DefaultFormatCode) return true;
+  for (const int known : CatalogueCodes())
+    if (known == code) return true;
+  return false;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc < 2 || std::strcmp(argv[1], "--help") == 0) {
-    std::fputs(Usage, stdout);
+  // Option values and the format store use "." decimals whatever the user's locale.
+  std::setlocale(LC_ALL, "");
+  std::setlocale(LC_NUMERIC, "C");
+
+  TCliOptions options;
+  std::string error;
+  if (argc < 2) {
+    std::fputs(CliUsage, stdout);
     return 0;
   }
-  const std::string option = argv[1];
-  if (argc == 2 && option == "--version") {
-    std::string version = GetVersionString();  // " 1.500 ": drop the trailing blank
-    while (!version.empty() && version.back() == ' ') version.pop_back();
-    std::printf("ondrel-convert%s\n", version.c_str());
-    return 0;
+  if (!ParseCliOptions(argc, argv, options, error)) {
+    std::fprintf(stderr, "ondrel-convert: %s\nTry 'ondrel-convert --help'.\n", error.c_str());
+    return 2;
   }
-  if (argc == 2 && option == "--libraries") return ReportLibraries();
-  std::fprintf(stderr, "ondrel-convert: unknown option '%s'\nTry 'ondrel-convert --help'.\n",
-               option.c_str());
-  return 2;
+  switch (options.Command) {
+    case TCliCommand::ccHelp:
+      std::fputs(CliUsage, stdout);
+      return 0;
+    case TCliCommand::ccVersion: {
+      std::string version = GetVersionString();  // " 1.500 ": drop the trailing blank
+      while (!version.empty() && version.back() == ' ') version.pop_back();
+      std::printf("ondrel-convert%s\n", version.c_str());
+      return 0;
+    }
+    case TCliCommand::ccLibraries: return ReportLibraries();
+    case TCliCommand::ccListFormats: return ListFormats();
+    case TCliCommand::ccInfo: return PrintInfo(options.Files.front());
+    case TCliCommand::ccConvert: break;
+  }
+  if (options.FormatCode && !IsKnownFormat(*options.FormatCode)) {
+    std::fprintf(stderr, "ondrel-convert: unknown format code %d (see --list-formats)\n", *options.FormatCode);
+    return 2;
+  }
+  return RunCliConversion(options);
 }

@@ -317,8 +317,12 @@ struct TTranscodeRun {
     const AVPixelFormat* formats = os.Codec->pix_fmts;
     AVPixelFormat wanted = s.PixelFormat;
     if (wanted == AV_PIX_FMT_NONE && os.Codec->id == AV_CODEC_ID_DVVIDEO) {
-      // DV fixes the sampling by its norm: 4:1:1 for 480 lines, 4:2:0 for 576.
-      wanted = oh == 480 ? AV_PIX_FMT_YUV411P : AV_PIX_FMT_YUV420P;
+      // DV fixes the sampling by its norm: 4:1:1 for 480 lines, 4:2:0 for 576. A user filter
+      // (letterbox bars) may change the height after the scaler; the NTSC rate tells then.
+      const AVRational rate = OutputFrameRate(os);
+      const bool ntscRate = rate.num > 0 && rate.den > 0 && std::abs(av_q2d(rate) - 30000.0 / 1001) < 0.01;
+      const bool ntsc = oh == 480 || (oh != 576 && ntscRate);
+      wanted = ntsc ? AV_PIX_FMT_YUV411P : AV_PIX_FMT_YUV420P;
     } else if (wanted == AV_PIX_FMT_NONE && formats) {
       wanted = Lib.avcodec_find_best_pix_fmt_of_list(formats, static_cast<AVPixelFormat>(os.Filter.Format), 0, nullptr);
     }
