@@ -4,6 +4,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 enum class TMessageIcon { miInformation, miWarning, miError, miQuestion };
 
@@ -14,6 +15,15 @@ class TDialogSeam {
   virtual void ShowMessage(const std::string& caption, const std::string& text, TMessageIcon icon) = 0;
   // A modal Yes/No question with the question icon; true for Yes.
   virtual bool AskYesNo(const std::string& caption, const std::string& text) = 0;
+  // A file-open dialog for several existing files. `filter` pairs display texts and pattern
+  // lists, all separated by "|" ("Text|*.a;*.b|Other|*.c"). The chosen files in the
+  // dialog's order; empty after Cancel. A seam without dialogs answers Cancel.
+  virtual std::vector<std::string> OpenFiles(const std::string& caption, const std::string& filter) {
+    (void)caption, (void)filter;
+    return {};
+  }
+  // The output-folder chooser: the chosen folder, empty after Cancel.
+  virtual std::string ChooseFolder() { return {}; }
 };
 
 // The installed seam. Until one is installed, messages go to stderr and questions are

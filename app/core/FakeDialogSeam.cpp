@@ -23,3 +23,37 @@ void TFakeDialogSeam::Clear() {
   std::lock_guard lock(FMutex);
   FRecords.clear();
 }
+
+std::vector<std::string> TFakeDialogSeam::OpenFiles(const std::string&, const std::string& filter) {
+  std::lock_guard lock(FMutex);
+  ++FOpenFilesCalls;
+  FLastFilter = filter;
+  if (ScriptedFiles.empty()) return {};
+  std::vector<std::string> files = std::move(ScriptedFiles.front());
+  ScriptedFiles.pop_front();
+  return files;
+}
+
+std::string TFakeDialogSeam::ChooseFolder() {
+  std::lock_guard lock(FMutex);
+  ++FChooseFolderCalls;
+  if (ScriptedFolders.empty()) return {};
+  std::string folder = std::move(ScriptedFolders.front());
+  ScriptedFolders.pop_front();
+  return folder;
+}
+
+int TFakeDialogSeam::OpenFilesCalls() const {
+  std::lock_guard lock(FMutex);
+  return FOpenFilesCalls;
+}
+
+int TFakeDialogSeam::ChooseFolderCalls() const {
+  std::lock_guard lock(FMutex);
+  return FChooseFolderCalls;
+}
+
+std::string TFakeDialogSeam::LastFilter() const {
+  std::lock_guard lock(FMutex);
+  return FLastFilter;
+}
