@@ -51,6 +51,15 @@ TEST_F(FFmpegTranscodeTest, ConvertsBetweenCommonFormats) {
       {"flv defaults", Clip("mpeg4", "mp2"), "src.avi", {}, "out.flv", "flv1", "mp3"},
       {"wav to mp3", Clip("", "pcm_s16le"), "src.wav", {}, "out.mp3", nullptr, "mp3"},
       {"video to audio only", Clip("mpeg4", "mp2"), "src.avi", {{"vn", "1"}}, "out.wav", nullptr, "pcm_s16le"},
+      {"mp4 to avi xvid/mp3", Clip("libx264", "aac"), "src.mp4",
+       {{"vcodec", "libxvid"}, {"acodec", "libmp3lame"}}, "out.avi", "mpeg4", "mp3"},
+      {"mpeg-ps to wmv", Clip("mpeg2video", "mp2"), "src.mpg", {{"vcodec", "wmv2"}, {"acodec", "wmav2"}}, "out.wmv",
+       "wmv2", "wmav2"},
+      {"mp4 to pal dv", Clip("libx264", "aac"), "src.mp4", {{"target", "pal-dv"}}, "out.dv", "dvvideo", "pcm_s16le"},
+      {"mp3 to aac", Clip("", "libmp3lame"), "src.mp3", {}, "out.aac", nullptr, "aac"},
+      {"mp3 to wav", Clip("", "libmp3lame"), "src.mp3", {}, "out.wav", nullptr, "pcm_s16le"},
+      {"wav to ogg vorbis", Clip("", "pcm_s16le"), "src.wav", {{"acodec", "libvorbis"}}, "out.ogg", nullptr, "vorbis"},
+      {"wav to ac-3", Clip("", "pcm_s16le"), "src.wav", {{"ar", "48000"}}, "out.ac3", nullptr, "ac3"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.Name);
