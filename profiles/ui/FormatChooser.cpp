@@ -1,5 +1,7 @@
 #include "FormatChooser.h"
 
+#include "OwnerDrawColours.h"
+
 #include <QApplication>
 #include <QCursor>
 #include <QHBoxLayout>
@@ -16,9 +18,6 @@
 
 namespace {
 
-const QColor ListBackground(246, 248, 248);
-const QColor HighlightFill(185, 204, 236);
-const QColor HighlightFrame(122, 159, 218);
 const QColor FormatText(0, 0, 128);  // navy
 constexpr int IconLeft = 20, IconSize = 20, HeaderTextLeft = 45, FormatTextLeft = 25;
 
@@ -94,9 +93,9 @@ TFormatList::TFormatList(TFormatChooser& chooser) : FChooser(chooser) {
   setFrameStyle(QFrame::Box | QFrame::Plain);
   setLineWidth(1);
   QPalette colours = palette();
-  colours.setColor(QPalette::WindowText, HighlightFrame);
-  colours.setColor(QPalette::Base, ListBackground);
-  colours.setColor(QPalette::Window, ListBackground);
+  colours.setColor(QPalette::WindowText, HighlightFrameColour);
+  colours.setColor(QPalette::Base, ChooserBackgroundColour);
+  colours.setColor(QPalette::Window, ChooserBackgroundColour);
   setPalette(colours);
   setAutoFillBackground(true);
   setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
@@ -135,7 +134,7 @@ void TFormatList::EnsureVisible(int row) {
 
 void TFormatList::paintEvent(QPaintEvent*) {
   QPainter painter(viewport());
-  painter.fillRect(viewport()->rect(), ListBackground);
+  painter.fillRect(viewport()->rect(), ChooserBackgroundColour);
   const int rows = static_cast<int>(FChooser.FModel.Rows().size());
   const int first = verticalScrollBar()->value() / RowHeight;
   for (int row = first; row < rows && RowRect(row).top() < viewport()->height(); ++row) PaintRow(painter, row);
@@ -145,11 +144,11 @@ void TFormatList::PaintRow(QPainter& painter, int row) const {
   const TFormatRow& item = FChooser.FModel.Rows()[static_cast<size_t>(row)];
   const QRect rect = RowRect(row);
   if (row == FChooser.FModel.SelectedRow()) {
-    painter.fillRect(rect, HighlightFill);
-    painter.setPen(HighlightFrame);
+    painter.fillRect(rect, HighlightFillColour);
+    painter.setPen(HighlightFrameColour);
     painter.drawRect(rect.adjusted(0, 0, -1, -1));
   } else {
-    painter.fillRect(rect, ListBackground);
+    painter.fillRect(rect, ChooserBackgroundColour);
   }
   QFont font = painter.font();
   font.setBold(item.Info.IsCategory);
@@ -184,9 +183,12 @@ void TFormatList::mousePressEvent(QMouseEvent* event) {
 }
 
 void TFormatList::mouseDoubleClickEvent(QMouseEvent* event) {
-  // The press before it has already chosen a format row; a header toggles anywhere.
-  const int row = RowAt(event->position().toPoint());
-  if (row >= 0 && FChooser.FModel.Rows()[static_cast<size_t>(row)].Info.IsCategory) FChooser.ToggleCategory(row);
+  // The press before it has already chosen a format row, or toggled a header on its glyph;
+  // so a double-click toggles a header once wherever it lands.
+  const QPoint point = event->position().toPoint();
+  const int row = RowAt(point);
+  if (row >= 0 && point.x() >= GlyphWidth && FChooser.FModel.Rows()[static_cast<size_t>(row)].Info.IsCategory)
+    FChooser.ToggleCategory(row);
 }
 
 void TFormatList::keyPressEvent(QKeyEvent* event) {
@@ -235,7 +237,7 @@ TFormatChooser::TFormatChooser(const TSettingsStore& settings, TChooserHost host
   FBox->setCursor(Qt::ArrowCursor);
   FBox->setFocusPolicy(Qt::TabFocus);
   QPalette colours = FBox->palette();
-  colours.setColor(QPalette::Base, ListBackground);
+  colours.setColor(QPalette::Base, ChooserBackgroundColour);
   FBox->setPalette(colours);
   FBox->installEventFilter(this);
   FArrow = new QToolButton(this);
@@ -322,11 +324,16 @@ void TFormatChooser::OpenListAs(TOpenKind kind) {
     if (kind == TOpenKind::okArrow) FBox->setText(QString::fromStdString(name));
   }
   FModel.SetSelectedRow(FModel.FindRow(name));
-  if (FList->parentWidget() != window()) FList->setParent(window());
-  PlaceList();
+  if (FList->parentWidget() != window()) {
+    FList->setParent(window());
+    PlaceList();
+  } else if (kind != TOpenKind::okDoubleClick) {
+    PlaceList();
+  }
   FList->show();
   FList->raise();
-  FList->setFocus(Qt::PopupFocusReason);
+  // Not the popup reason: a parameter box that loses the focus to the list checks its value.
+  FList->setFocus(Qt::OtherFocusReason);
   FList->EnsureVisible(FModel.SelectedRow());
   qApp->installEventFilter(FApplicationWatch);
   if (FHost == TChooserHost::chMainWindow && kind == TOpenKind::okClick && FModel.SelectedRow() >= 0)
@@ -378,7 +385,10 @@ bool TFormatChooser::eventFilter(QObject* watched, QEvent* event) {
       ToggleList(TOpenKind::okClick);
       return true;
     case QEvent::MouseButtonDblClick:
-      // Its first press has toggled the list already; a second toggle would undo it.
+      // Its first press has opened or closed the list already; the double-click opens it.
+      if (FHost == TChooserHost::chMainWindow)
+        FBox->setText(QString::fromStdString(FSettings.Ini().ReadString(SettingsSection, SettingKey::FormatName, DefaultFormatCaption)));
+      if (!IsListOpen()) OpenListAs(TOpenKind::okDoubleClick);
       return true;
     case QEvent::KeyPress:
       if (IsOpenKey(*static_cast<QKeyEvent*>(event))) {

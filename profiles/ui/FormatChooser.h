@@ -104,7 +104,7 @@ class TFormatChooser : public QWidget {
 
  private:
   friend class TFormatList;
-  enum class TOpenKind { okClick, okArrow };
+  enum class TOpenKind { okClick, okDoubleClick, okArrow };
 
   void ToggleList(TOpenKind kind);
   void OpenListAs(TOpenKind kind);
