@@ -76,16 +76,17 @@ void TConversionEvents::CCAVCProgress(TCustomFFConverter*, PProgressInfo info) {
   const int percent = ProgressPercent(info->CurrentDuration, info->TotalDuration, expected);
   FShownTask = task;
 
+  if (!FForm.isNull()) {
+    FForm->progbarFile->setValue(percent);
+    FForm->lblTime->setText(QString::fromStdString(SecondsText(KnownCurrentDuration(info->CurrentDuration))));
+    FForm->lblLength->setText(
+        QString::fromStdString(SecondsText(EffectiveTotalDuration(info->TotalDuration, expected))));
+    FForm->lblSize->setText(QString::fromStdString(KilobytesText(info->TotalSize)));
+    FForm->lblProgress->setText(QString::fromStdString(TaskNumberText(task, FConverter.TasksCount())));
+    if (job != nullptr) FForm->lblOutput->setText(QString::fromStdString(ShortCaption(job->SourcePath)));
+  }
   const int row = FRun->RowOfTask(task);
   if (row >= 0) FHost.SetRowProgress(row, std::to_string(percent) + "%");
-  if (FForm.isNull()) return;
-  FForm->progbarFile->setValue(percent);
-  FForm->lblTime->setText(QString::fromStdString(SecondsText(KnownCurrentDuration(info->CurrentDuration))));
-  FForm->lblLength->setText(
-      QString::fromStdString(SecondsText(EffectiveTotalDuration(info->TotalDuration, expected))));
-  FForm->lblSize->setText(QString::fromStdString(KilobytesText(info->TotalSize)));
-  FForm->lblProgress->setText(QString::fromStdString(TaskNumberText(task, FConverter.TasksCount())));
-  if (job != nullptr) FForm->lblOutput->setText(QString::fromStdString(ShortCaption(job->SourcePath)));
 }
 
 void TConversionEvents::CCAVCPreviewBitmap(TCustomFFConverter*, const TPreviewInfo& info) {
