@@ -83,7 +83,10 @@ void TConversionEvents::CCAVCProgress(TCustomFFConverter*, PProgressInfo info) {
         QString::fromStdString(SecondsText(EffectiveTotalDuration(info->TotalDuration, expected))));
     FForm->lblSize->setText(QString::fromStdString(KilobytesText(info->TotalSize)));
     FForm->lblProgress->setText(QString::fromStdString(TaskNumberText(task, FConverter.TasksCount())));
-    if (job != nullptr) FForm->lblOutput->setText(QString::fromStdString(ShortCaption(job->SourcePath)));
+    if (job != nullptr) {
+      FForm->lblOutput->setText(QString::fromStdString(ShortCaption(job->SourcePath)));
+      FForm->lblOutput->setToolTip(QString::fromStdString(job->SourcePath));
+    }
   }
   const int row = FRun->RowOfTask(task);
   if (row >= 0) FHost.SetRowProgress(row, std::to_string(percent) + "%");

@@ -76,7 +76,7 @@ TfrmProgress::TfrmProgress(TCustomFFConverter& converter, TProgressHost& host, c
   lblSize = new QLabel(this);
   lblProgress = new QLabel(this);
   lblOutput = new QLabel(this);
-  lblOutput->setFixedWidth(OutputLineWidth);
+  lblOutput->setMinimumWidth(OutputLineWidth);
 
   progbarFile = new QProgressBar(this);
   progbarFile->setRange(0, 100);
@@ -110,10 +110,14 @@ TfrmProgress::TfrmProgress(TCustomFFConverter& converter, TProgressHost& host, c
   values->addWidget(lblLength, 1, 1);
   values->addWidget(lbl3, 1, 2);
   values->addWidget(lblSize, 1, 3);
-  values->addWidget(lbl5, 2, 0);
-  values->addWidget(lblOutput, 2, 1, 1, 3);
   values->setColumnStretch(1, 1);
   values->setColumnStretch(3, 1);
+
+  // The file gets the whole width: its shortened caption still runs to 50 characters.
+  auto* file = new QHBoxLayout;
+  file->setSpacing(8);
+  file->addWidget(lbl5);
+  file->addWidget(lblOutput, 1);
 
   auto* buttons = new QHBoxLayout;
   buttons->addWidget(imgbtnSnap);
@@ -127,6 +131,7 @@ TfrmProgress::TfrmProgress(TCustomFFConverter& converter, TProgressHost& host, c
   form->setSpacing(10);
   form->addWidget(imgPreview, 0, Qt::AlignHCenter);
   form->addLayout(values);
+  form->addLayout(file);
   form->addWidget(progbarFile);
   form->addWidget(ckOpen);
   form->addWidget(ckShutDown);
