@@ -1,8 +1,8 @@
 #include "ConversionEvents.h"
 
+#include <QCheckBox>
 #include <QLabel>
 #include <QProgressBar>
-#include <QCheckBox>
 
 #include "FormProgress.h"
 #include "ProgressTexts.h"
@@ -15,6 +15,7 @@ TConversionEvents::TConversionEvents(TCustomFFConverter& converter, TProgressHos
 
 TConversionEvents::~TConversionEvents() {
   Detach();
+  FAlive.reset();
   delete FForm.data();
 }
 
@@ -22,11 +23,22 @@ void TConversionEvents::Attach() {
   FConverter.SetPreviewBitmap(true);
   // The handlers draw on widgets: they must run on the GUI thread.
   FConverter.SetTriggerEventInMainThread(true);
-  FConverter.SetOnProgress([this](TCustomFFConverter* sender, PProgressInfo info) { CCAVCProgress(sender, info); });
-  FConverter.SetOnPreviewBitmap(
-      [this](TCustomFFConverter* sender, const TPreviewInfo& info) { CCAVCPreviewBitmap(sender, info); });
-  FConverter.SetOnTerminate(
-      [this](TCustomFFConverter* sender, const TTerminateInfo& info) { CCAVCTerminate(sender, info); });
+  // A notice already under way when this object goes still arrives: each handler checks, on
+  // the GUI thread, that the object is there.
+  const std::weak_ptr<const int> alive = FAlive;
+  FConverter.SetOnProgress([this, alive](TCustomFFConverter* sender, PProgressInfo info) {
+    if (!alive.expired()) CCAVCProgress(sender, info);
+  });
+  FConverter.SetOnPreviewBitmap([this, alive](TCustomFFConverter* sender, const TPreviewInfo& info) {
+    if (!alive.expired()) CCAVCPreviewBitmap(sender, info);
+  });
+  FConverter.SetOnTerminate([this, alive](TCustomFFConverter*, const TTerminateInfo& info) {
+    // Delivered on a thread of the converter's; the waiting call keeps the notices in the
+    // order they were sent (the final one is sent after every task's own has been handled).
+    RunEvent(true, [this, alive, &info] {
+      if (!alive.expired()) CCAVCTerminate(nullptr, info);
+    });
+  });
 }
 
 void TConversionEvents::Detach() {
@@ -38,14 +50,17 @@ void TConversionEvents::Detach() {
 TfrmProgress& TConversionEvents::Form() {
   if (FForm.isNull()) {
     FForm = new TfrmProgress(FConverter, FHost, FPreviewBitmap, FDialogParent);
-    if (FSnapshotHandler) SetSnapshotHandler(FSnapshotHandler);
+    InstallSnapshotCapture();
   }
   return *FForm;
 }
 
 void TConversionEvents::SetSnapshotHandler(TProgressSnapshotHandler handler) {
   FSnapshotHandler = std::move(handler);
-  if (FForm.isNull()) return;
+  if (!FForm.isNull()) InstallSnapshotCapture();
+}
+
+void TConversionEvents::InstallSnapshotCapture() {
   if (!FSnapshotHandler) {
     FForm->SetSnapshotCapture(nullptr);
     return;
@@ -97,12 +112,6 @@ void TConversionEvents::CCAVCPreviewBitmap(TCustomFFConverter*, const TPreviewIn
 }
 
 void TConversionEvents::CCAVCTerminate(TCustomFFConverter*, const TTerminateInfo& info) {
-  // Delivered on a thread of the converter's; the waiting call keeps the notices in the
-  // order they were sent (the final one is sent after every task's own has been handled).
-  RunEvent(true, [this, &info] { Terminated(info); });
-}
-
-void TConversionEvents::Terminated(const TTerminateInfo& info) {
   if (info.TaskIndex < 0) {
     FFinalNoticeHandled = true;
     FHost.RunFinished();

@@ -21,6 +21,7 @@
 
 #include <atomic>
 #include <functional>
+#include <memory>
 
 #include <QImage>
 #include <QPointer>
@@ -56,8 +57,9 @@ class TConversionEvents {
   // queued; see the header comment.
   void Execute(TConversionRun& run);
 
-  // The handlers. Progress and preview come on the GUI thread; termination may come on any
-  // thread and is carried out on the GUI thread, in the order the notices were sent.
+  // The handlers, all on the GUI thread: progress and preview are delivered there by the
+  // converter, termination notices are carried there by Attach's handler, in the order they
+  // were sent.
   void CCAVCProgress(TCustomFFConverter* sender, PProgressInfo info);
   void CCAVCPreviewBitmap(TCustomFFConverter* sender, const TPreviewInfo& info);
   void CCAVCTerminate(TCustomFFConverter* sender, const TTerminateInfo& info);
@@ -72,7 +74,7 @@ class TConversionEvents {
 
  private:
   TfrmProgress& Form();
-  void Terminated(const TTerminateInfo& info);
+  void InstallSnapshotCapture();
   void RunCompleted();
 
   TCustomFFConverter& FConverter;
@@ -85,4 +87,5 @@ class TConversionEvents {
   TConversionRun* FRun = nullptr;  // the run being shown, between Execute and the final notice
   int FShownTask = -1;             // the task whose progress the window shows
   std::atomic<bool> FFinalNoticeHandled{false};
+  std::shared_ptr<const int> FAlive = std::make_shared<const int>(0);
 };

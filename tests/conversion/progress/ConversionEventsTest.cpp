@@ -11,6 +11,7 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QTimer>
+#include <QToolButton>
 #include <cmath>
 #include <cstdlib>
 #include <map>
@@ -160,6 +161,13 @@ void ExpectValidTwoSecondClip(const std::string& path) {
 TEST_F(TConversionEventsTest, TwoJobsRunInTurnAndTheCompletionOptionsFollowTheBoxes) {
   const std::vector<TRunJob> rows = Jobs({2, 2});
   Events.Attach();
+  int captures = 0;
+  QSize fullSize, shownSize;
+  Events.SetSnapshotHandler([&](const TBitmap24& full, const QImage& shown) {
+    ++captures;
+    fullSize = QSize(full.Width, full.Height);
+    shownSize = shown.size();
+  });
   // The number label at every report, without repeats.
   std::vector<std::string> numbers;
   Host.OnRowProgress = [&] {
@@ -204,6 +212,12 @@ TEST_F(TConversionEventsTest, TwoJobsRunInTurnAndTheCompletionOptionsFollowTheBo
     EXPECT_FALSE(Events.ConversionPreviewBitmap().Empty());
     const QImage shown = Events.ProgressForm()->PreviewPicture();
     EXPECT_NE(shown.pixelColor(shown.width() / 2, shown.height() / 2), QColor(166, 202, 240));
+    // The snapshot button hands both pictures to the capture.
+    ASSERT_TRUE(Events.ProgressForm()->imgbtnSnap->isEnabled());
+    Events.ProgressForm()->imgbtnSnap->click();
+    EXPECT_EQ(captures, 1);
+    EXPECT_EQ(fullSize, QSize(Events.ConversionPreviewBitmap().Width, Events.ConversionPreviewBitmap().Height));
+    EXPECT_EQ(shownSize, QSize(372, 210));
   }
 
   // Second run on the same window: the folder box is ticked again, the shutdown box kept.
@@ -237,6 +251,7 @@ TEST_F(TConversionEventsTest, CancelDuringTheFirstOfThreeJobsEndsTheRunWithoutCo
   // The first job has just started.
   WhenShown([&] {
     TfrmProgress& form = *Events.ProgressForm();
+    EXPECT_FALSE(form.imgbtnSnap->isEnabled());  // no capture installed
     form.ckShutDown->setChecked(true);
     // A paused job must still stop.
     form.btnPause->click();
