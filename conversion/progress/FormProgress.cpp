@@ -83,8 +83,8 @@ TfrmProgress::TfrmProgress(TCustomFFConverter& converter, TProgressHost& host, c
   progbarFile->setTextVisible(true);
 
   ckOpen = new QCheckBox("Open the output folder after conversion", this);
+  // Unticked once, then kept from run to run.
   ckShutDown = new QCheckBox("Shut down computer after conversion", this);
-  ckShutDown->setChecked(false);
 
   btnPause = new QPushButton("Pause", this);
   btnResume = new QPushButton("Resume", this);
@@ -200,7 +200,7 @@ void TfrmProgress::Timer1Timer() {
   FPicture.fill(PictureBackground);
   QPainter painter(&FPicture);
   painter.setRenderHint(QPainter::SmoothPixmapTransform);
-  painter.drawImage(QRect(QPoint(fit.Left, fit.Top), QPoint(fit.Right - 1, fit.Bottom - 1)), frame);
+  painter.drawImage(QRect(fit.Left, fit.Top, fit.Right - fit.Left, fit.Bottom - fit.Top), frame);
   painter.end();
   imgPreview->setPixmap(QPixmap::fromImage(FPicture));
 }
