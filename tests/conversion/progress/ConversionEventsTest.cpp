@@ -248,7 +248,6 @@ TEST_F(TConversionEventsTest, CancelDuringTheFirstOfThreeJobsEndsTheRunWithoutCo
   ASSERT_EQ(run.Prepare(rows), 3);
 
   bool resumeOfferedWhilePaused = false;
-  // The first job has just started.
   WhenShown([&] {
     TfrmProgress& form = *Events.ProgressForm();
     EXPECT_FALSE(form.imgbtnSnap->isEnabled());  // no capture installed
@@ -269,6 +268,29 @@ TEST_F(TConversionEventsTest, CancelDuringTheFirstOfThreeJobsEndsTheRunWithoutCo
   EXPECT_EQ(Converter.TasksCount(), 0);
   EXPECT_FALSE(Events.ProgressForm()->isVisible());
   EXPECT_TRUE(Seam.Records().empty());
+}
+
+TEST_F(TConversionEventsTest, CancelDuringTheSecondOfThreeJobsKeepsOnlyTheFirstFinished) {
+  const std::vector<TRunJob> rows = Jobs({2, 4, 2});
+  Events.Attach();
+  TConversionRun run(Converter, Settings, Formats);
+  ASSERT_EQ(run.Prepare(rows), 3);
+  WhenShown([&] { Events.ProgressForm()->ckShutDown->setChecked(true); });
+  // Cancel as a click would come: once the first job has finished, from the event loop.
+  Host.OnRowProgress = [&] {
+    if (Host.RowTexts.back() == std::pair<int, std::string>{0, "100%"})
+      QTimer::singleShot(0, [&] { Events.ProgressForm()->btnCancel->click(); });
+  };
+  Events.Execute(run);
+
+  EXPECT_EQ(Host.TextsOf(0).back(), "100%");
+  for (int row : {1, 2})
+    for (const std::string& text : Host.TextsOf(row)) EXPECT_NE(text, "100%") << "row " << row;
+  EXPECT_TRUE(Fake.OpenedFolders.empty());
+  EXPECT_TRUE(Fake.ShutdownCalls.empty());
+  EXPECT_EQ(Host.RunsFinished, 1);
+  EXPECT_EQ(Converter.TasksCount(), 0);
+  EXPECT_FALSE(Events.ProgressForm()->isVisible());
 }
 
 }  // namespace
