@@ -167,6 +167,7 @@ void TfrmProgress::showEvent(QShowEvent* event) {
 void TfrmProgress::FormShow() {
   TConversionRun& run = *std::exchange(FPendingRun, nullptr);
   for (QLabel* value : {lblTime, lblLength, lblSize, lblProgress, lblOutput}) value->clear();
+  lblOutput->setToolTip(QString());
   ckOpen->setChecked(true);
   btnPause->setEnabled(true);
   btnResume->setEnabled(false);

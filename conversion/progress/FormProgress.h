@@ -36,7 +36,8 @@ class TfrmProgress : public QDialog {
 
   // The live picture as it is shown (imgPreview's content).
   const QImage& PreviewPicture() const { return FPicture; }
-  // Enables the snapshot button and calls `capture` when it is pressed.
+  // Enables the snapshot button and calls `capture` when it is pressed; an empty one
+  // disables the button.
   void SetSnapshotCapture(std::function<void()> capture);
 
   QLabel* imgPreview;
