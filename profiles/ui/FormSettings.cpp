@@ -139,7 +139,7 @@ QGroupBox* TfrmSettings::MakeGroup(const char* title, bool video) {
       combo->setCompleter(nullptr);
       combo->installEventFilter(this);
     } else {
-      combo->setItemDelegate(&FFixedListDelegate);
+      combo->setItemDelegate(new TFixedListDelegate(combo));
     }
     FBoxes[static_cast<int>(def.Box)] = combo;
     grid->addWidget(new QLabel(def.Label, group), row, 0);
@@ -157,6 +157,7 @@ void TfrmSettings::ConnectBox(TParamBox box) {
   const auto select = [this, box](int index) {
     if (index >= 0) FParameters.Select(box, index);
   };
+  // Choosing the entry that is current again after typing changes no index: only activated.
   connect(combo, &QComboBox::activated, this, select);
   connect(combo, &QComboBox::currentIndexChanged, this, select);
   if (combo->isEditable())
@@ -209,9 +210,10 @@ bool TfrmSettings::eventFilter(QObject* watched, QEvent* event) {
     return true;
   }
   if (event->type() == QEvent::FocusOut) {
-    // The box's own drop-down and a switch to another window do not leave the box.
+    // The box's own drop-down, a switch to another window and the dialog closing do not
+    // leave the box.
     const Qt::FocusReason reason = static_cast<QFocusEvent*>(event)->reason();
-    if (reason != Qt::PopupFocusReason && reason != Qt::ActiveWindowFocusReason) CheckBox(box);
+    if (isVisible() && reason != Qt::PopupFocusReason && reason != Qt::ActiveWindowFocusReason) CheckBox(box);
   }
   return false;
 }

@@ -77,5 +77,4 @@ class TfrmSettings : public QDialog {
   QPushButton* btnDefault = nullptr;
   QPushButton* btnOk = nullptr;
   QPushButton* btnCancel = nullptr;
-  TFixedListDelegate FFixedListDelegate;
 };

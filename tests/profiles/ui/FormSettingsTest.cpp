@@ -302,22 +302,26 @@ TEST_F(FormSettingsTest, CancellingWritesNothing) {
   const struct {
     const char* Name;
     std::function<void(TfrmSettings&)> Close;
+    bool LeavesTheBox;  // the press on the button takes the focus first: the typed text is checked
   } cases[] = {
-      {"Cancel", [](TfrmSettings& d) { QTest::mouseClick(d.CancelButton(), Qt::LeftButton); }},
-      {"Escape", [](TfrmSettings& d) { QTest::keyClick(&d, Qt::Key_Escape); }},
-      {"the close button", [](TfrmSettings& d) { d.close(); }},
+      {"Cancel", [](TfrmSettings& d) { QTest::mouseClick(d.CancelButton(), Qt::LeftButton); }, true},
+      {"Escape", [](TfrmSettings& d) { QTest::keyClick(d.Box(B::pbVideoSize), Qt::Key_Escape); }, false},
+      {"the close button", [](TfrmSettings& d) { d.close(); }, false},
   };
   const std::string before = FileText(SettingsFile);
   for (const auto& c : cases) {
     SCOPED_TRACE(c.Name);
+    Seam.Clear();
     const auto dialog = Open();
     SwitchTo(*dialog, 405);
     dialog->Box(B::pbVideoBitRate)->setCurrentIndex(0);
     QTest::mouseClick(dialog->DefaultButton(), Qt::LeftButton);
+    Paste(*dialog, B::pbVideoSize, "640");
     c.Close(*dialog);
     EXPECT_FALSE(dialog->isVisible());
     EXPECT_EQ(dialog->result(), QDialog::Rejected);
     EXPECT_EQ(FileText(SettingsFile), before);
+    EXPECT_EQ(Seam.Records().size(), c.LeavesTheBox ? 1u : 0u);
   }
 }
 

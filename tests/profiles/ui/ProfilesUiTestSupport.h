@@ -7,6 +7,8 @@
 // the pointer, as they do on screen.
 #define QTEST_QPA_MOUSE_HANDLING
 
+#include <gtest/gtest.h>
+
 #include <QApplication>
 #include <QtTest/QtTest>
 #include <cstdlib>
@@ -21,14 +23,21 @@
 #include "platform/FakePlatform.h"
 #include "profiles/model/ProfileStore.h"
 
+// Made at first use and ended when the tests are over, before the exit handlers: Qt's own
+// statics (the pointing devices the tests' mouse events create) are gone by then.
 inline QApplication& TestApplication() {
   static int argc = 1;
   static char name[] = "profiles_ui_tests";
   static char* argv[] = {name, nullptr};
-  static std::unique_ptr<QApplication> app = [] {
+  static std::unique_ptr<QApplication> app;
+  struct TEnding : ::testing::Environment {
+    void TearDown() override { app.reset(); }
+  };
+  if (!app) {
     setenv("QT_QPA_PLATFORM", "offscreen", 0);
-    return std::make_unique<QApplication>(argc, argv);
-  }();
+    app = std::make_unique<QApplication>(argc, argv);
+    ::testing::AddGlobalTestEnvironment(new TEnding);
+  }
   return *app;
 }
 
