@@ -81,6 +81,11 @@ void PaintGlyph(QPainter& painter, const QRect& row, bool collapsed) {
   painter.restore();
 }
 
+// What the main window's box shows of the stored choice.
+std::string StoredFormatCaption(const TSettingsStore& settings) {
+  return settings.Ini().ReadString(SettingsSection, SettingKey::FormatName, DefaultFormatCaption);
+}
+
 bool IsOpenKey(const QKeyEvent& key) {
   return key.key() == Qt::Key_F4 || key.key() == Qt::Key_Space ||
          (key.key() == Qt::Key_Down && (key.modifiers() & Qt::AltModifier));
@@ -320,7 +325,7 @@ void TFormatChooser::ToggleList(TOpenKind kind) {
 void TFormatChooser::OpenListAs(TOpenKind kind) {
   std::string name = FModel.CurrentFormatName;
   if (FHost == TChooserHost::chMainWindow) {
-    name = FSettings.Ini().ReadString(SettingsSection, SettingKey::FormatName, DefaultFormatCaption);
+    name = StoredFormatCaption(FSettings);
     if (kind == TOpenKind::okArrow) FBox->setText(QString::fromStdString(name));
   }
   FModel.SetSelectedRow(FModel.FindRow(name));
@@ -387,7 +392,7 @@ bool TFormatChooser::eventFilter(QObject* watched, QEvent* event) {
     case QEvent::MouseButtonDblClick:
       // Its first press has opened or closed the list already; the double-click opens it.
       if (FHost == TChooserHost::chMainWindow)
-        FBox->setText(QString::fromStdString(FSettings.Ini().ReadString(SettingsSection, SettingKey::FormatName, DefaultFormatCaption)));
+        FBox->setText(QString::fromStdString(StoredFormatCaption(FSettings)));
       if (!IsListOpen()) OpenListAs(TOpenKind::okDoubleClick);
       return true;
     case QEvent::KeyPress:
