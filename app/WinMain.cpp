@@ -25,8 +25,11 @@
 #include "About.h"
 #include "Skins.h"
 #include "app/core/DialogSeam.h"
+#include "conversion/progress/ConversionEvents.h"
+#include "conversion/progress/FormProgress.h"
 #include "platform/Platform.h"
 #include "preview/VideoSurfaceWidget.h"
+#include "profiles/ui/FormatChooser.h"
 
 const char* const SupportPageUrl = "https://ondrel.example/xvid-converter/support";
 
@@ -83,11 +86,12 @@ TfrmMain::TfrmMain(QWidget* parent)
       FFormats(FGlobal->FormatStoreFile()) {
   setObjectName(QStringLiteral("frmMain"));
   QGuiApplication::setApplicationDisplayName(Q(FGlobal->ProductTitle()));
-  CCAVC.SetPreviewBitmap(true);
-  ConnectConverter();
 
   CreateControls();
   CreateMenus();
+  // Preview pictures on, events on this thread, and the run's handlers.
+  FEvents = std::make_unique<TConversionEvents>(CCAVC, *this, FSettings, this);
+  FEvents->Attach();
 
   // Theme 1..7 for the stored 0..6; anything else keeps the design's theme 1.
   const int skin = FSettings.SkinIndex(0);
@@ -103,9 +107,7 @@ TfrmMain::TfrmMain(QWidget* parent)
 
 TfrmMain::~TfrmMain() {
   // No handler may reach a half-destroyed window.
-  CCAVC.SetOnTerminate(nullptr);
-  CCAVC.SetOnProgress(nullptr);
-  CCAVC.SetOnPreviewBitmap(nullptr);
+  FEvents->Detach();
   CCAVC.SetOnCustomHook(nullptr);
 }
 
@@ -234,6 +236,7 @@ QWidget* TfrmMain::CreatePreviewGroup() {
   trcVolume->setRange(0, 128);
   volume->addWidget(trcVolume, 1);
   layout->addLayout(volume);
+  layout->addStretch(1);  // the controls stay together below the picture
 
   connect(imgbtnStop, &QToolButton::clicked, this, &TfrmMain::imgbtnStopClick);
   connect(trcVolume, &QSlider::valueChanged, this, &TfrmMain::trcVolumeChange);
@@ -251,19 +254,12 @@ QWidget* TfrmMain::CreateOutputBoxes() {
   QPalette boxPalette = palette();
   boxPalette.setColor(QPalette::Base, FormatBoxColour);
 
-  edt1 = new QLineEdit(box);
+  edt1 = new TFormatChooser(FSettings, TChooserHost::chMainWindow, box);
   edt1->setObjectName(QStringLiteral("edt1"));
-  edt1->setReadOnly(true);
-  edt1->setPalette(boxPalette);
-  imgbtn1 = new QToolButton(box);
-  imgbtn1->setObjectName(QStringLiteral("imgbtn1"));
-  imgbtn1->setArrowType(Qt::UpArrow);
-  imgbtn1->setFixedSize(24, 24);
   btnOptions = new QPushButton(QStringLiteral("Settings"), box);
   btnOptions->setObjectName(QStringLiteral("btnOptions"));
   grid->addWidget(new QLabel(QStringLiteral("Output Format:"), box), 0, 0);
-  grid->addWidget(edt1, 0, 1);
-  grid->addWidget(imgbtn1, 0, 2);
+  grid->addWidget(edt1, 0, 1, 1, 2);
   grid->addWidget(btnOptions, 0, 3);
 
   edDirectory = new QLineEdit(box);
@@ -282,6 +278,10 @@ QWidget* TfrmMain::CreateOutputBoxes() {
   grid->setColumnStretch(1, 1);
 
   connect(btnOptions, &QPushButton::clicked, this, &TfrmMain::btnSettingsClick);
+  connect(edt1, &TFormatChooser::FormatChosen, this, [this](int code, const QString& caption) {
+    CurrentFormatCode = std::to_string(code);
+    CurrentFormatName = caption.toStdString();
+  });
   connect(edDirectory, &QLineEdit::textChanged, this, &TfrmMain::edDirectoryChange);
   connect(btnBrows, &QPushButton::clicked, this, &TfrmMain::btnBrowsClick);
   connect(btnOpen, &QPushButton::clicked, this, &TfrmMain::btnOpenClick);
@@ -393,17 +393,11 @@ void TfrmMain::FormShow() {
   BuildFormatList();
 }
 
-void TfrmMain::BuildFormatList() {
-  FFormatList.Build(FSettings);
-  edt1->setText(Q(FFormatList.BoxText()));
-  edt1->setCursorPosition(0);
-}
+void TfrmMain::BuildFormatList() { edt1->BuildFormatList(); }
 
 void TfrmMain::edDirectoryChange(const QString& text) { FSettings.SetOutPutDir(text.toStdString()); }
 
-void TfrmMain::btnSettingsClick() {
-  FFormatList.SaveCategoryStates(FSettings.Ini());
-}
+void TfrmMain::btnSettingsClick() { edt1->SaveCategoryStates(); }
 
 void TfrmMain::btnBrowsClick() {
   const std::string folder = DialogSeam().ChooseFolder();
@@ -481,10 +475,9 @@ void TfrmMain::imgbtnStopClick() {
 
 bool TfrmMain::FormCloseQuery() {
   if (!DialogSeam().AskYesNo("Warning", "Do you really want to exit?")) return false;
-  FFormatList.SaveCategoryStates(FSettings.Ini());
+  edt1->SaveCategoryStates();
+  FEvents->Detach();
   CCAVC.SetOnCustomHook(nullptr);
-  CCAVC.SetOnProgress(nullptr);
-  CCAVC.SetOnTerminate(nullptr);
   CCAVC.Stop(true);
   FFPlayer.Close(false);
   TaskRows.clear();

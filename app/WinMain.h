@@ -11,11 +11,11 @@
 #include "JobList.h"
 #include "app/core/GlobalObject.h"
 #include "app/core/SettingsStore.h"
+#include "conversion/progress/ProgressHost.h"
 #include "conversion/run/ConversionRun.h"
 #include "conversion/run/JobRecord.h"
 #include "engine/FFConverter.h"
 #include "player/FFPlay.h"
-#include "profiles/model/FormatCatalogue.h"
 #include "profiles/model/ProfileStore.h"
 
 class QAction;
@@ -30,6 +30,8 @@ class QPlainTextEdit;
 class QPushButton;
 class QSlider;
 class QToolButton;
+class TConversionEvents;
+class TFormatChooser;
 class TVideoSurfaceWidget;
 
 // The file-open dialog's filter of Add: display texts and patterns separated by "|".
@@ -37,7 +39,7 @@ extern const char* const AddFilesFilter;
 // The product's support page (Help > Support and Contact).
 extern const char* const SupportPageUrl;
 
-class TfrmMain : public QMainWindow {
+class TfrmMain : public QMainWindow, public TProgressHost {
   Q_OBJECT
 
  public:
@@ -48,9 +50,8 @@ class TfrmMain : public QMainWindow {
   QToolButton *btnAdd, *btnRemove, *btnClear, *BtnEdit, *btnSettings, *btnStart, *btnExit;
   QPushButton* SpeedButton1;
   TJobListView* lvFiles;
-  // Output format and folder.
-  QLineEdit* edt1;
-  QToolButton* imgbtn1;
+  // Output format (the chooser's box and arrow are edt1's) and folder.
+  TFormatChooser* edt1;
   QPushButton* btnOptions;
   QLineEdit* edDirectory;
   QPushButton *btnBrows, *btnOpen;
@@ -130,6 +131,12 @@ class TfrmMain : public QMainWindow {
   // The exit question and the shutdown of the components; false keeps the window open.
   bool FormCloseQuery();
 
+  // TProgressHost: the run's events reach the window through these.
+  void SetRowProgress(int row, const std::string& text) override;
+  void SetPaused(bool paused) override;
+  void RunFinished() override;
+  TConversionEvents& ConversionEvents() { return *FEvents; }
+
  protected:
   void showEvent(QShowEvent* event) override;
   void closeEvent(QCloseEvent* event) override;
@@ -147,15 +154,13 @@ class TfrmMain : public QMainWindow {
   bool HasSelectedRow() const;
   void RemoveRow(int row);
   void SetJobButtonsEnabled(bool enabled);
-  void ConnectConverter();
-  void CCAVCTerminate(const TTerminateInfo& info);
 
   std::unique_ptr<TGlobalObject> FGlobal;
   TSettingsStore FSettings;
   TFormatStore FFormats;
-  TFormatChooserModel FFormatList;
   std::vector<std::unique_ptr<TlvFilesRecord>> FJobs;  // parallel to the rows
   std::unique_ptr<TConversionRun> FRun;
+  std::unique_ptr<TConversionEvents> FEvents;
   QActionGroup* FSkinGroup = nullptr;
   int FTickedSkin = -1;
   bool FShown = false;

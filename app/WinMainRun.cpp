@@ -1,10 +1,11 @@
 // Start and the hidden Stop, Pause and Resume buttons, and the end of a run.
 #include <QAction>
-#include <QMetaObject>
 #include <QPushButton>
 #include <QToolButton>
 
 #include "WinMain.h"
+#include "conversion/progress/ConversionEvents.h"
+#include "conversion/progress/FormProgress.h"
 
 void TfrmMain::SetJobButtonsEnabled(bool enabled) {
   for (QWidget* button : std::initializer_list<QWidget*>{btnAdd, btnRemove, btnClear, btnStart, SpeedButton1})
@@ -24,34 +25,27 @@ void TfrmMain::btnStartClick() {
   // A job that cannot be prepared throws; the application's error handler shows it.
   if (FRun->Prepare(rows, TRunErrorPolicy::epAbandon) == 0) return;
   TaskRows = FRun->TaskRows();
-
-  // The list must not change under a running conversion.
-  SetJobButtonsEnabled(false);
   btnStop->setEnabled(true);
   btnPause->setEnabled(true);
   btnResume->setEnabled(false);
-  FRun->Start();
+  // Modal: returns when the run is over and its progress window has closed.
+  FEvents->Execute(*FRun);
 }
 
-void TfrmMain::ConnectConverter() {
-  CCAVC.SetOnTerminate([this](TCustomFFConverter*, const TTerminateInfo& info) {
-    // Delivered on a thread of the converter; the window's state changes on its own thread,
-    // in the order the notices were sent.
-    QMetaObject::invokeMethod(this, [this, info] { CCAVCTerminate(info); }, Qt::QueuedConnection);
-  });
+void TfrmMain::SetRowProgress(int row, const std::string& text) {
+  SetCellText(row, jcProgress, QString::fromStdString(text));
 }
 
-void TfrmMain::CCAVCTerminate(const TTerminateInfo& info) {
-  if (info.TaskIndex < 0) {
-    SetJobButtonsEnabled(true);
-    btnStop->setEnabled(false);
-    btnPause->setEnabled(false);
-    btnResume->setEnabled(false);
-    CCAVC.ClearTasks();
-    return;
-  }
-  if (!info.Finished || info.TaskIndex >= static_cast<int>(TaskRows.size())) return;
-  SetCellText(TaskRows[static_cast<size_t>(info.TaskIndex)], jcProgress, QStringLiteral("100%"));
+void TfrmMain::SetPaused(bool paused) {
+  btnPause->setEnabled(!paused);
+  btnResume->setEnabled(paused);
+}
+
+void TfrmMain::RunFinished() {
+  SetJobButtonsEnabled(true);
+  btnStop->setEnabled(false);
+  btnPause->setEnabled(false);
+  btnResume->setEnabled(false);
 }
 
 void TfrmMain::btnStopClick() {
