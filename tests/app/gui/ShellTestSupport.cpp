@@ -16,12 +16,14 @@ void RequireShellApplication() {
   static int argc = 1;
   static char name[] = "shell_tests";
   static char* argv[] = {name, nullptr};
-  static std::unique_ptr<TOndrelApplication> app = [] {
+  // Never destroyed: at exit Qt's own globals may already be gone.
+  static TOndrelApplication* app = [] {
     setenv("QT_QPA_PLATFORM", "offscreen", 0);
     setenv("SDL_AUDIODRIVER", "dummy", 0);
-    return std::make_unique<TOndrelApplication>(argc, argv);
+    return new TOndrelApplication(argc, argv);
   }();
-  static TQtDispatcherScope dispatcher;
+  static auto* dispatcher = new TQtDispatcherScope;
+  (void)app, (void)dispatcher;
   RequireConverterLibraries();
 }
 
