@@ -3,25 +3,28 @@
 #include <QImageReader>
 #include <QString>
 #include <charconv>
-#include <climits>
+#include <cstdint>
 #include <optional>
 #include <string_view>
 
 #include "conversion/hook/WmText.h"
 
 const char* const ItemSpecHelp =
-    "Watermarks (each may be given many times; later items are drawn over earlier ones):\n"
-    "  --text 'TEXT@X,Y[,WxH][;KEY[=VALUE]]...'     draw TEXT in a box at X,Y\n"
-    "  --picture 'FILE@X,Y[,WxH][;KEY[=VALUE]]...'  draw the picture FILE (BMP) at X,Y\n"
-    "    The last @ ends TEXT or FILE. X,Y is the top-left corner in source pixels; WxH the\n"
-    "    box size (default: the text's extent, the picture's own size; pictures are scaled).\n"
-    "    opacity=0..255        255 (default) opaque, 0 invisible\n"
-    "    from=S, to=S          whole seconds of the source to show it in (default: all)\n"
-    "    font=FACE, size=PT    the text's font and size in points (1..1000, default 24)\n"
-    "    bold, italic, underline, strike    the text's style\n"
-    "    color=#RRGGBB         the text's colour (default #FFFFFF)\n"
-    "    background=#RRGGBB    an opaque box behind the text (default: none)\n"
-    "    Example: --text 'Holiday 2024@10,10;size=18;color=#FFFF00;from=0;to=5'\n";
+    "Watermarks (both options repeat; later items are drawn over earlier ones):\n"
+    "  --text 'TEXT@X,Y[,WxH][;KEY[=VALUE]]...'     draw TEXT in a box\n"
+    "  --picture 'FILE@X,Y[,WxH][;KEY[=VALUE]]...'  draw a picture file (BMP)\n"
+    "                           The last @ ends TEXT or FILE. X,Y: the top-left\n"
+    "                           corner in source pixels; WxH: the box size (default:\n"
+    "                           the text's extent or the picture's size; pictures\n"
+    "                           are scaled to it). KEYs, separated by ';':\n"
+    "    opacity=0..255         255 (default) opaque, 0 invisible\n"
+    "    from=S, to=S           the whole seconds of the source to show the item in\n"
+    "                           (default: from 0 to the end)\n"
+    "    font=FACE, size=PT     text only: font, size in points (1..1000, default 24)\n"
+    "    bold, italic, underline, strike   text only: the style\n"
+    "    color=#RRGGBB          text only: the text's colour (default #FFFFFF)\n"
+    "    background=#RRGGBB     text only: an opaque box behind it (default: none)\n"
+    "  Example: --text 'Holiday 2024@10,10;size=18;color=#FFFF00;to=5'\n";
 
 namespace {
 

@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
+#include <chrono>
 #include <map>
 #include <vector>
 
@@ -105,11 +107,14 @@ class ConverterHookTest : public ::testing::Test {
     options.ExtOptions = "qscale=2";
     const std::string output = Folder.File(name);
     EXPECT_TRUE(converter.SetOutputFile(task, output, options)) << converter.LastErrorMessage();
-    bool finished = false;
+    // On a worker thread, as in the programs: the text is laid out away from Qt's main thread.
+    std::atomic<bool> finished{false}, final{false};
     converter.SetOnTerminate([&](TCustomFFConverter*, const TTerminateInfo& info) {
       if (info.TaskIndex == 0) finished = info.Finished;
+      if (info.TaskIndex == -1) final = true;
     });
-    converter.StartTask(0);
+    converter.StartTask(1);
+    EXPECT_TRUE(WaitPumping([&] { return final.load(); }, std::chrono::minutes(3)));
     EXPECT_TRUE(finished);
     return DecodeAll(output);
   }

@@ -3,6 +3,7 @@
 
 #include <QColor>
 #include <QImage>
+#include <algorithm>
 #include <array>
 #include <cstdint>
 #include <string>
