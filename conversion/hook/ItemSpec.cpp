@@ -123,8 +123,8 @@ bool ForEachKey(std::string_view keys, Apply apply) {
     keys = end == std::string_view::npos ? std::string_view() : keys.substr(end + 1);
     if (entry.empty()) continue;
     const size_t equals = entry.find('=');
-    if (!apply(entry.substr(0, equals), equals == std::string_view::npos ? std::string_view() : entry.substr(equals + 1),
-               equals != std::string_view::npos))
+    const bool hasValue = equals != std::string_view::npos;
+    if (!apply(entry.substr(0, equals), hasValue ? entry.substr(equals + 1) : std::string_view(), hasValue))
       return false;
   }
   return true;

@@ -100,7 +100,8 @@ std::shared_ptr<const TJobFrameRenderer::TTextBox> TJobFrameRenderer::TextBox(co
     QPainter painter(&glyphs);
     painter.setFont(WmQFont(f));
     painter.setPen(ToQColor(f.Color));
-    painter.drawText(QRect(-visible.OffsetX, -visible.OffsetY, item.TextWidth, item.TextHeight), kWmTextFlags, WmQText(item.Text));
+    painter.drawText(QRect(-visible.OffsetX, -visible.OffsetY, item.TextWidth, item.TextHeight), kWmTextFlags,
+                     WmQText(item.Text));
   }
   if (item.HasBackColor) {
     auto opaque = std::make_shared<TBitmap24>(visible.Width, visible.Height);
@@ -149,13 +150,10 @@ std::shared_ptr<const TBitmap24> TJobFrameRenderer::PictureOverlay(const TWmRec&
   auto entry = Pictures.find(item.ImagePath);
   if (entry == Pictures.end() || entry->second.FileSize != size || entry->second.Modified != modified) {
     if (entry == Pictures.end() && Pictures.size() >= kMaxPictures) Pictures.clear();
-    TPicture& picture = Pictures[item.ImagePath];
-    picture = TPicture{size, modified, {}, {}};
-    QImageReader reader(QString::fromStdString(item.ImagePath));
-    const QImage decoded = reader.read();
-    if (!decoded.isNull()) picture.Decoded = decoded.convertToFormat(QImage::Format_BGR888);
+    entry = Pictures.insert_or_assign(item.ImagePath, TPicture{size, modified, {}, {}}).first;
+    const QImage decoded = QImageReader(QString::fromStdString(item.ImagePath)).read();
+    if (!decoded.isNull()) entry->second.Decoded = decoded.convertToFormat(QImage::Format_BGR888);
     ++Done.PictureDecodes;
-    entry = Pictures.find(item.ImagePath);
   }
   TPicture& picture = entry->second;
   if (picture.Decoded.isNull()) return fail("the file is not a picture that can be read");

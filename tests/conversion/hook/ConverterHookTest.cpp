@@ -201,7 +201,10 @@ TEST_F(ConverterHookTest, AdjustmentsChangeTheConvertedBrightness) {
     const char* Name;
     int Brightness, Exposure;
     int Direction;
-  } cases[] = {{"brighter", 400, 0, +1}, {"darker", 128, 0, -1}, {"exposure up", 255, 100, +1}, {"exposure down", 255, -100, -1}};
+  } cases[] = {{"brighter", 400, 0, +1},
+               {"darker", 128, 0, -1},
+               {"exposure up", 255, 100, +1},
+               {"exposure down", 255, -100, -1}};
   for (const auto& c : cases) {
     SCOPED_TRACE(c.Name);
     TlvFilesRecord job;

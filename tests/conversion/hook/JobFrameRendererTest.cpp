@@ -146,7 +146,7 @@ TEST_F(JobFrameRendererTest, OpacityZeroLeavesTheFrame) {
   boxed.HasBackColor = true;
   TWmRec plain = TextItem("Text", 5, 5, 60, 30);
   TWmRec picture = PictureItem(Bmp("white.bmp", 30, 20, Qt::white), 5, 5);
-  for (TWmRec* item : {&boxed, &plain, &picture}) (item->Kind == kWmKindText ? item->TextOpacity : item->ImageOpacity) = 0;
+  boxed.TextOpacity = plain.TextOpacity = picture.ImageOpacity = 0;
   const TBitmap24 original = FilledFrame(kWidth, kHeight, kGrey);
   TBitmap24 frame = original;
   Renderer.Render(JobWith({boxed, plain, picture}), frame, 0);
@@ -268,7 +268,8 @@ TEST_F(JobFrameRendererTest, PicturesThatCannotBeReadAreSkippedAndReportedOncePe
   std::ofstream(garbage) << "BM this is no bitmap";
   const std::string missing = Folder.File("missing.bmp");
   TWarnings warnings;
-  const TlvFilesRecord job = JobWith({PictureItem(missing, 0, 0), PictureItem(garbage, 10, 10), RedBox(40, 40, 10, 10)});
+  const TlvFilesRecord job =
+      JobWith({PictureItem(missing, 0, 0), PictureItem(garbage, 10, 10), RedBox(40, 40, 10, 10)});
   for (int i = 0; i < 3; ++i) {
     TBitmap24 frame = FilledFrame(kWidth, kHeight, kGrey);
     Renderer.Render(job, frame, i * 40000);
