@@ -50,7 +50,7 @@ extern "C" {
   X(av_packet_alloc) X(av_packet_free) X(av_packet_ref) X(av_packet_unref)                \
   X(av_packet_clone) X(av_packet_rescale_ts) X(av_new_packet) X(av_packet_make_writable)  \
   X(av_packet_get_side_data) X(av_packet_copy_props)                                      \
-  X(av_packet_move_ref)                                                                   \
+  X(av_packet_move_ref) X(av_shrink_packet)                                               \
   X(av_bsf_get_by_name) X(av_bsf_alloc) X(av_bsf_init) X(av_bsf_free)                    \
   X(av_bsf_send_packet) X(av_bsf_receive_packet) X(av_bsf_flush) X(av_bsf_iterate)       \
   X(av_parser_init) X(av_parser_parse2) X(av_parser_close)                             \

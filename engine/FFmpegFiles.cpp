@@ -160,15 +160,6 @@ bool TCustomFFmpeg::OpenInput(const std::string& fileName) {
 
 namespace {
 
-bool InputsHave(const std::vector<std::unique_ptr<TInputFile>>& inputs, AVMediaType type, bool firstOnly) {
-  for (const auto& in : inputs) {
-    for (const TInputStream& s : in->Streams)
-      if (s.Stream->codecpar->codec_type == type && s.Stream->discard != AVDISCARD_ALL) return true;
-    if (firstOnly) break;
-  }
-  return false;
-}
-
 const TStreamKindOptions& KindOptions(const TFileOptions& file, AVMediaType type) {
   return type == AVMEDIA_TYPE_VIDEO ? file.Video : type == AVMEDIA_TYPE_AUDIO ? file.Audio : file.Subtitle;
 }
@@ -182,11 +173,43 @@ AVCodecID DefaultCodec(const AVOutputFormat* format, AVMediaType type) {
   }
 }
 
+// The first stream of the kind that is read; in join mode only the first input counts.
+const AVStream* FirstInputStream(const std::vector<std::unique_ptr<TInputFile>>& inputs, AVMediaType type,
+                                 bool firstInputOnly = false) {
+  for (const auto& in : inputs) {
+    for (const TInputStream& s : in->Streams)
+      if (s.Stream->codecpar->codec_type == type && s.Stream->discard != AVDISCARD_ALL) return s.Stream;
+    if (firstInputOnly) break;
+  }
+  return nullptr;
+}
+
+// The codec of a subtitle stream nobody chose: the container's default, or for text cues a
+// container that takes timed text without naming a default (MP4, MOV, 3GP) gets mov_text,
+// so a film's subtitles are not lost on the way to such a file.
+AVCodecID ImplicitSubtitleCodec(const AVOutputFormat* format, const AVStream* source) {
+  if (format->subtitle_codec != AV_CODEC_ID_NONE) return format->subtitle_codec;
+  const AVCodecDescriptor* in = source ? Lib.avcodec_descriptor_get(source->codecpar->codec_id) : nullptr;
+  if (in && (in->props & AV_CODEC_PROP_TEXT_SUB) &&
+      Lib.avformat_query_codec(format, AV_CODEC_ID_MOV_TEXT, FF_COMPLIANCE_NORMAL) == 1)
+    return AV_CODEC_ID_MOV_TEXT;
+  return AV_CODEC_ID_NONE;
+}
+
 const char* StreamKindName(AVMediaType type) {
   return type == AVMEDIA_TYPE_VIDEO ? "video" : type == AVMEDIA_TYPE_AUDIO ? "audio" : "subtitle";
 }
 
 }  // namespace
+
+bool SubtitlesConvertible(const AVStream* source, AVCodecID target) {
+  if (!source || target == AV_CODEC_ID_NONE) return false;
+  const AVCodecDescriptor* in = Lib.avcodec_descriptor_get(source->codecpar->codec_id);
+  const AVCodecDescriptor* out = Lib.avcodec_descriptor_get(target);
+  constexpr int kinds = AV_CODEC_PROP_TEXT_SUB | AV_CODEC_PROP_BITMAP_SUB;
+  return in && out && (in->props & kinds) != 0 && (in->props & kinds) == (out->props & kinds) &&
+         Lib.avcodec_find_decoder(source->codecpar->codec_id) && Lib.avcodec_find_encoder(target);
+}
 
 void TCustomFFmpeg::AddOutputStream(TOutputFile& out, AVMediaType type) {
   auto os = std::make_unique<TOutputStream>();
@@ -201,7 +224,9 @@ void TCustomFFmpeg::AddOutputStream(TOutputFile& out, AVMediaType type) {
     if (!kind.CodecName.empty()) {
       os->Codec = FindStreamCodec(Options, kind.CodecName, type, true);
     } else {
-      const AVCodecID id = Lib.av_guess_codec(out.Context->oformat, nullptr, out.Name.c_str(), nullptr, type);
+      const AVCodecID id = type == AVMEDIA_TYPE_SUBTITLE
+                               ? ImplicitSubtitleCodec(out.Context->oformat, FirstInputStream(Inputs, type))
+                               : Lib.av_guess_codec(out.Context->oformat, nullptr, out.Name.c_str(), nullptr, type);
       os->Codec = id != AV_CODEC_ID_NONE ? Lib.avcodec_find_encoder(id) : nullptr;
       if (!os->Codec) throw EFFmpegError(Format("Unknown encoder '%s'", Lib.avcodec_get_name(id)));
     }
@@ -218,11 +243,21 @@ void TCustomFFmpeg::CreateOutputStreams(TOutputFile& out) {
   const AVOutputFormat* format = out.Context->oformat;
   for (AVMediaType type : {AVMEDIA_TYPE_VIDEO, AVMEDIA_TYPE_AUDIO, AVMEDIA_TYPE_SUBTITLE}) {
     const TStreamKindOptions& kind = KindOptions(out.Settings, type);
-    const bool wanted = DefaultCodec(format, type) != AV_CODEC_ID_NONE || !kind.CodecName.empty() || kind.StreamCopy;
-    if (!wanted || kind.Disabled || !InputsHave(Inputs, type, JoinMode)) continue;
-    // Subtitles are passed on only when asked for; converting them is not supported yet, and
-    // a conversion must not fail for a subtitle track nobody requested.
-    if (type == AVMEDIA_TYPE_SUBTITLE && !kind.StreamCopy && kind.CodecName.empty()) continue;
+    const bool chosen = !kind.CodecName.empty() || kind.StreamCopy;
+    if (kind.Disabled || !FirstInputStream(Inputs, type, JoinMode)) continue;
+    if (type == AVMEDIA_TYPE_SUBTITLE && !chosen) {
+      // A subtitle track nobody asked for is converted only when it can be (text to text,
+      // pictures to pictures): it must not make the conversion fail.
+      const AVStream* source = FirstInputStream(Inputs, type, JoinMode);
+      const AVCodecID codec = ImplicitSubtitleCodec(format, source);
+      if (codec == AV_CODEC_ID_NONE) continue;
+      if (!SubtitlesConvertible(source, codec)) {
+        TFFLogger::Instance().Log(this, llInfo, "Subtitle stream left out: it cannot be converted for this container");
+        continue;
+      }
+    } else if (!chosen && DefaultCodec(format, type) == AV_CODEC_ID_NONE) {
+      continue;
+    }
     try {
       AddOutputStream(out, type);
     } catch (const std::exception& e) {

@@ -96,3 +96,7 @@ struct TOutputFile {
 inline void CheckResult(int result, const std::string& text) {
   if (result < 0) throw EFFmpegError(text);
 }
+
+// True when the subtitles of `source` can be decoded and encoded again as `target`: both are
+// text or both are pictures.
+bool SubtitlesConvertible(const AVStream* source, AVCodecID target);

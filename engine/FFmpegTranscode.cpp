@@ -283,6 +283,39 @@ struct TTranscodeRun {
     for (const TBitstreamFilterSpec& spec : os.BitstreamFilterSpecs) AddBitstreamFilter(os, spec);
   }
 
+  void OpenSubtitleEncoder(TOutputStream& os, int fileIndex) {
+    const std::string label = StreamLabel(fileIndex, os.Stream->index, KindName(os.Type));
+    const AVCodecContext* dec = os.Source->Decoder.get();
+    if (!SubtitlesConvertible(os.Source->Stream, os.Codec->id))
+      throw EFFmpegError(Format("Cannot convert the subtitles of input stream #%d.%d (%s) to %s for output stream %s",
+                                os.Source->FileIndex, os.Source->Stream->index, Lib.avcodec_get_name(dec->codec_id),
+                                os.Codec->name, label.c_str()));
+    os.Encoder.reset(Lib.avcodec_alloc_context3(os.Codec));
+    if (!os.Encoder) throw EFFmpegError("Out of memory");
+    AVCodecContext* enc = os.Encoder.get();
+    ApplyRecordedCodecOptions(Options, enc, os.Codec, os.EncoderOptions);
+    enc->time_base = AV_TIME_BASE_Q;
+    enc->width = dec->width;
+    enc->height = dec->height;
+    // Text encoders take their styles from the decoder's header.
+    if (dec->subtitle_header && dec->subtitle_header_size > 0) {
+      enc->subtitle_header = static_cast<uint8_t*>(Lib.av_mallocz(dec->subtitle_header_size + 1));
+      if (!enc->subtitle_header) throw EFFmpegError("Out of memory");
+      std::memcpy(enc->subtitle_header, dec->subtitle_header, dec->subtitle_header_size);
+      enc->subtitle_header_size = dec->subtitle_header_size;
+    }
+    if (os.File->Context->oformat->flags & AVFMT_GLOBALHEADER) enc->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
+    {
+      std::lock_guard lock(CodecLock());
+      if (Lib.avcodec_open2(enc, os.Codec, &os.EncoderOptions.Ptr) < 0)
+        throw EFFmpegError(Format("Error while opening encoder for output stream %s", label.c_str()));
+    }
+    LogUnusedOptions(Options, os.EncoderOptions.Ptr, Format("encoder '%s'", os.Codec->name));
+    CheckResult(Lib.avcodec_parameters_from_context(os.Stream->codecpar, enc), "Out of memory");
+    os.Stream->time_base = AVRational{1, 1000};
+    for (const TBitstreamFilterSpec& spec : os.BitstreamFilterSpecs) AddBitstreamFilter(os, spec);
+  }
+
   void AddBitstreamFilter(TOutputStream& os, const TBitstreamFilterSpec& spec) {
     const AVBitStreamFilter* filter = Lib.av_bsf_get_by_name(spec.Name.c_str());
     if (!filter) throw EFFmpegError(Format("Unknown bitstream filter %s", spec.Name.c_str()));
@@ -475,8 +508,7 @@ struct TTranscodeRun {
         if (os->Copy)
           SetUpCopy(*os);
         else if (os->Type == AVMEDIA_TYPE_SUBTITLE)
-          throw EFFmpegError(Format("Subtitle encoding is not supported for output stream #%d.%d; use scodec=copy",
-                                    f, os->Stream->index));
+          OpenSubtitleEncoder(*os, f);
         else
           OpenEncoder(*os, f);
       }
@@ -730,6 +762,52 @@ struct TTranscodeRun {
     }
   }
 
+  void DecodeSubtitle(TInputStream& s, const AVPacket* pkt) {
+    AVSubtitle sub{};
+    int got = 0;
+    const int r = Lib.avcodec_decode_subtitle2(s.Decoder.get(), &sub, &got, const_cast<AVPacket*>(pkt));
+    if (r < 0) return DecodingError(s);
+    if (!got) return;
+    struct TSubtitleFree {
+      AVSubtitle* Sub;
+      ~TSubtitleFree() { Lib.avsubtitle_free(Sub); }
+    } release{&sub};
+    if (sub.pts == AV_NOPTS_VALUE) {
+      if (Options.ExitOnError) throw EFFmpegError("Subtitle packets must have a pts");
+      Log(llError, "Subtitle packets must have a pts");
+      return;
+    }
+    const TInputFile& in = *Task.Inputs[s.FileIndex];
+    // One shown span per packet: the start moves into pts, the end becomes the duration.
+    const int64_t shown = static_cast<int64_t>(sub.pts * s.TimeScale) + in.TimeOffset + sub.start_display_time * 1000LL;
+    s.CurrentTime = shown;
+    const uint32_t length = sub.end_display_time > sub.start_display_time ? sub.end_display_time - sub.start_display_time : 0;
+    sub.end_display_time = length;
+    sub.start_display_time = 0;
+    for (TOutputStream* os : s.Outputs) {
+      if (os->Copy || os->Finished || !os->Encoder) continue;
+      const int64_t t = shown - os->Settings.StartTime;
+      if (t < 0) continue;
+      if (os->Settings.RecordingTime != INT64_MAX && t >= os->Settings.RecordingTime) {
+        os->Finished = true;
+        continue;
+      }
+      sub.pts = t;
+      constexpr int MaxSubtitleSize = 1024 * 1024;
+      CheckResult(Lib.av_new_packet(Encoded.get(), MaxSubtitleSize), "Out of memory");
+      const int size = Lib.avcodec_encode_subtitle(os->Encoder.get(), Encoded->data, MaxSubtitleSize, &sub);
+      if (size < 0) {
+        Lib.av_packet_unref(Encoded.get());
+        throw EFFmpegError("Subtitle encoding failed");
+      }
+      Lib.av_shrink_packet(Encoded.get(), size);
+      Encoded->pts = Encoded->dts = Lib.av_rescale_q(t, AV_TIME_BASE_Q, os->Stream->time_base);
+      Encoded->duration = Lib.av_rescale_q(length, AVRational{1, 1000}, os->Stream->time_base);
+      WritePacket(*os, Encoded.get());
+      Lib.av_packet_unref(Encoded.get());
+    }
+  }
+
   void DecodingError(const TInputStream& s) {
     const std::string text = Format("Error while decoding stream #%d.%d (%s)", s.FileIndex, s.Stream->index,
                                     KindName(s.Stream->codecpar->codec_type));
@@ -766,7 +844,11 @@ struct TTranscodeRun {
     if (s.Discard) return;
     for (TOutputStream* os : s.Outputs)
       if (os->Copy && !os->Finished) CopyPacket(s, *os, pkt);
-    if (s.DecodingNeeded) Decode(s, pkt);
+    if (!s.DecodingNeeded) return;
+    if (s.Stream->codecpar->codec_type == AVMEDIA_TYPE_SUBTITLE)
+      DecodeSubtitle(s, pkt);
+    else
+      Decode(s, pkt);
   }
 
   // --- the loop -----------------------------------------------------------------------
@@ -782,19 +864,23 @@ struct TTranscodeRun {
   // inputs are read one after the other.
   TInputFile* ChooseInput() {
     if (Task.JoinMode) return JoinIndex < Task.InputCount() ? Task.Inputs[JoinIndex].get() : nullptr;
-    TInputFile* chosen = nullptr;
-    int64_t least = INT64_MAX;
-    for (auto& out : Task.Outputs)
-      for (auto& os : out->Streams) {
-        if (os->Finished) continue;
-        TInputFile* in = Task.Inputs[os->Source->FileIndex].get();
-        if (in->Eof) continue;
-        if (os->LastTime < least) {
-          least = os->LastTime;
-          chosen = in;
+    // Subtitle streams have long gaps; they lead the choice only when nothing else is left.
+    for (const bool subtitles : {false, true}) {
+      TInputFile* chosen = nullptr;
+      int64_t least = INT64_MAX;
+      for (auto& out : Task.Outputs)
+        for (auto& os : out->Streams) {
+          if (os->Finished || (os->Type == AVMEDIA_TYPE_SUBTITLE) != subtitles) continue;
+          TInputFile* in = Task.Inputs[os->Source->FileIndex].get();
+          if (in->Eof) continue;
+          if (os->LastTime < least) {
+            least = os->LastTime;
+            chosen = in;
+          }
         }
-      }
-    return chosen;
+      if (chosen) return chosen;
+    }
+    return nullptr;
   }
 
   bool SizeLimitReached() {
@@ -804,13 +890,16 @@ struct TTranscodeRun {
     return pb && Lib.avio_seek(pb, 0, SEEK_CUR) >= limit;
   }
 
+  // Subtitle decoders hold nothing back that a flush would give.
+  void FlushDecoder(TInputStream& s) {
+    if (!s.DecodingNeeded || s.DecoderFlushed) return;
+    s.DecoderFlushed = true;
+    if (s.Stream->codecpar->codec_type != AVMEDIA_TYPE_SUBTITLE) Decode(s, nullptr);
+  }
+
   void FinishInput(TInputFile& in) {
     in.Eof = true;
-    for (TInputStream& s : in.Streams)
-      if (s.DecodingNeeded && !s.DecoderFlushed) {
-        s.DecoderFlushed = true;
-        Decode(s, nullptr);
-      }
+    for (TInputStream& s : in.Streams) FlushDecoder(s);
     for (TInputStream& s : in.Streams)
       for (TOutputStream* os : s.Outputs)
         if (os->Copy || Options.Shortest) os->Finished = true;
@@ -888,14 +977,10 @@ struct TTranscodeRun {
 
   void FlushAll() {
     for (auto& in : Task.Inputs)
-      for (TInputStream& s : in->Streams)
-        if (s.DecodingNeeded && !s.DecoderFlushed) {
-          s.DecoderFlushed = true;
-          Decode(s, nullptr);
-        }
+      for (TInputStream& s : in->Streams) FlushDecoder(s);
     for (auto& out : Task.Outputs)
       for (auto& os : out->Streams) {
-        if (os->Copy || os->EncoderFlushed || !os->Encoder) continue;
+        if (os->Copy || os->EncoderFlushed || !os->Encoder || os->Type == AVMEDIA_TYPE_SUBTITLE) continue;
         if (os->Filter.Source && Lib.av_buffersrc_add_frame_flags(os->Filter.Source, nullptr, 0) >= 0)
           PullFiltered(*os);
         os->EncoderFlushed = true;
@@ -922,7 +1007,7 @@ struct TTranscodeRun {
     for (auto& out : Task.Outputs)
       for (auto& os : out->Streams) {
         if (os->Type == AVMEDIA_TYPE_VIDEO && !video) video = os.get();
-        if (os->LastTime > 0) smallest = std::min(smallest, os->LastTime);
+        if (os->LastTime > 0 && os->Type != AVMEDIA_TYPE_SUBTITLE) smallest = std::min(smallest, os->LastTime);
       }
     if (video) {
       if (video->FramesWritten == 0) return;  // nothing to show before the first picture

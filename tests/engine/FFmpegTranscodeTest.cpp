@@ -422,3 +422,103 @@ TEST_F(FFmpegTranscodeTest, FrameHookModulesDrawIntoThePictures) {
     EXPECT_EQ(std::string(e.what()), "Failed to add video hook function: " + lacking);
   }
 }
+
+namespace {
+
+struct TCue {
+  double Start = 0;  // s
+  std::string Text;
+};
+
+// The subtitle stream's cues, decoded; none when the file has no subtitle stream.
+std::vector<TCue> ReadCues(const std::string& path, std::string* codecName = nullptr) {
+  std::vector<TCue> cues;
+  AVFormatContext* raw = nullptr;
+  if (Lib.avformat_open_input(&raw, path.c_str(), nullptr, nullptr) < 0) return cues;
+  TInputFormat ctx(raw);
+  Lib.avformat_find_stream_info(raw, nullptr);
+  const int index = Lib.av_find_best_stream(raw, AVMEDIA_TYPE_SUBTITLE, -1, -1, nullptr, 0);
+  if (index < 0) return cues;
+  const AVStream* stream = raw->streams[index];
+  if (codecName) *codecName = Lib.avcodec_get_name(stream->codecpar->codec_id);
+  const AVCodec* codec = Lib.avcodec_find_decoder(stream->codecpar->codec_id);
+  TCodecContext dec(Lib.avcodec_alloc_context3(codec));
+  Lib.avcodec_parameters_to_context(dec.get(), stream->codecpar);
+  dec->pkt_timebase = stream->time_base;
+  if (Lib.avcodec_open2(dec.get(), codec, nullptr) < 0) return cues;
+  TPacket pkt(Lib.av_packet_alloc());
+  while (Lib.av_read_frame(raw, pkt.get()) >= 0) {
+    if (pkt->stream_index == index) {
+      AVSubtitle sub{};
+      int got = 0;
+      if (Lib.avcodec_decode_subtitle2(dec.get(), &sub, &got, pkt.get()) >= 0 && got) {
+        TCue cue;
+        cue.Start = (sub.pts + sub.start_display_time * 1000LL) / 1e6;
+        for (unsigned i = 0; i < sub.num_rects; ++i)
+          if (sub.rects[i]->ass) cue.Text += sub.rects[i]->ass;
+        cues.push_back(cue);
+        Lib.avsubtitle_free(&sub);
+      }
+    }
+    Lib.av_packet_unref(pkt.get());
+  }
+  return cues;
+}
+
+}  // namespace
+
+TEST_F(FFmpegTranscodeTest, TextSubtitlesFollowTheContainer) {
+  TTestMediaSpec spec = Clip("mpeg4", "mp2", 3.0);
+  spec.SubtitleCodec = "subrip";
+  const std::string source = Folder.File("src.mkv");
+  ASSERT_EQ(MakeTestMedia(source, spec), "");
+  const struct {
+    const char* Name;
+    std::vector<std::pair<std::string, std::string>> Options;
+    const char* OutputFile;
+    const char* Codec;  // nullptr: no subtitle stream
+    std::vector<double> Starts;
+  } cases[] = {
+      {"mp4 takes mov_text", {}, "out.mp4", "mov_text", {0, 1, 2}},
+      {"matroska takes ass", {}, "out.mkv", "ass", {0, 1, 2}},
+      {"start time shifts the cues", {{"ss", "1"}}, "late.mp4", "mov_text", {0, 1}},
+      {"avi has no subtitles", {}, "out.avi", nullptr, {}},
+      {"disabled", {{"sn", "1"}}, "none.mp4", nullptr, {}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.Name);
+    const std::string output = Folder.File(c.OutputFile);
+    TFFmpeg task;
+    task.Reset();
+    ASSERT_TRUE(task.OpenInput(source)) << task.LastErrorMessage();
+    for (const auto& [name, value] : c.Options) task.ApplyOption(name, value);
+    ASSERT_EQ(task.OpenOutput(output, false), 1) << task.LastErrorMessage();
+    ASSERT_NO_THROW(task.Transcode());
+    std::string codec;
+    const std::vector<TCue> cues = ReadCues(output, &codec);
+    if (!c.Codec) {
+      EXPECT_TRUE(cues.empty());
+      continue;
+    }
+    EXPECT_EQ(codec, c.Codec);
+    ASSERT_EQ(cues.size(), c.Starts.size());
+    const int first = static_cast<int>(3 - c.Starts.size());
+    for (size_t i = 0; i < cues.size(); ++i) {
+      EXPECT_NEAR(cues[i].Start, c.Starts[i], 0.04);  // within a video frame
+      EXPECT_NE(cues[i].Text.find("Line " + std::to_string(first + i)), std::string::npos) << cues[i].Text;
+    }
+    EXPECT_EQ(DecodeAll(output).Errors, 0);
+  }
+  // Text cannot become pictures: asked for, it is an error that says so.
+  TFFmpeg task;
+  task.Reset();
+  ASSERT_TRUE(task.OpenInput(source));
+  task.ApplyOption("scodec", "dvdsub");
+  ASSERT_EQ(task.OpenOutput(Folder.File("pictures.mkv"), false), 1) << task.LastErrorMessage();
+  try {
+    task.Transcode();
+    ADD_FAILURE() << "no error";
+  } catch (const EFFmpegError& e) {
+    EXPECT_NE(std::string(e.what()).find("Cannot convert the subtitles"), std::string::npos) << e.what();
+  }
+}

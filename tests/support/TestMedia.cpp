@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <memory>
 #include <stdexcept>
 
@@ -114,6 +115,56 @@ void AddAudio(TGenStream& s, const TTestMediaSpec& spec, AVFormatContext* oc) {
     Lib.av_buffersink_set_frame_size(s.Sink, static_cast<unsigned>(c->frame_size));
 }
 
+// Enough of a style sheet for the text encoders, which take their styles from it.
+constexpr const char* AssHeader =
+    "[Script Info]\nScriptType: v4.00+\nPlayResX: 384\nPlayResY: 288\n\n[V4+ Styles]\n"
+    "Format: Name, Fontname, Fontsize, PrimaryColour, SecondaryColour, OutlineColour, BackColour, Bold, Italic, "
+    "Underline, StrikeOut, ScaleX, ScaleY, Spacing, Angle, BorderStyle, Outline, Shadow, Alignment, MarginL, MarginR, "
+    "MarginV, Encoding\n"
+    "Style: Default,Arial,16,&Hffffff,&Hffffff,&H0,&H0,0,0,0,0,100,100,0,0,1,1,0,2,10,10,10,0\n\n[Events]\n"
+    "Format: Layer, Start, End, Style, Name, MarginL, MarginR, MarginV, Effect, Text\n";
+
+void AddSubtitles(TGenStream& s, const TTestMediaSpec& spec, AVFormatContext* oc) {
+  const AVCodec* codec = FindEncoder(spec.SubtitleCodec);
+  s.Encoder.reset(Lib.avcodec_alloc_context3(codec));
+  AVCodecContext* c = s.Encoder.get();
+  c->time_base = AV_TIME_BASE_Q;
+  const size_t length = std::strlen(AssHeader);
+  c->subtitle_header = static_cast<uint8_t*>(Lib.av_mallocz(length + 1));
+  if (!c->subtitle_header) throw TGenError("av_mallocz");
+  std::memcpy(c->subtitle_header, AssHeader, length);
+  c->subtitle_header_size = static_cast<int>(length);
+  OpenEncoder(s, codec, oc);
+}
+
+// The cues go to the muxer first; its interleaving puts them among the other packets.
+void WriteCues(TGenStream& s, const TTestMediaSpec& spec, AVFormatContext* oc, AVPacket* pkt) {
+  for (int second = 0; second < spec.Duration; ++second) {
+    AVSubtitle sub{};
+    sub.num_rects = 1;
+    sub.rects = static_cast<AVSubtitleRect**>(Lib.av_mallocz(sizeof(AVSubtitleRect*)));
+    if (!sub.rects) throw TGenError("av_mallocz");
+    sub.rects[0] = static_cast<AVSubtitleRect*>(Lib.av_mallocz(sizeof(AVSubtitleRect)));
+    if (!sub.rects[0]) {
+      Lib.avsubtitle_free(&sub);
+      throw TGenError("av_mallocz");
+    }
+    sub.rects[0]->type = SUBTITLE_ASS;
+    sub.rects[0]->ass = Lib.av_strdup(Format("%d,0,Default,,0,0,0,,Line %d", second, second).c_str());
+    sub.pts = second * int64_t{AV_TIME_BASE};
+    sub.end_display_time = 800;
+    const int made = Lib.av_new_packet(pkt, 64 * 1024);
+    const int size = made < 0 ? made : Lib.avcodec_encode_subtitle(s.Encoder.get(), pkt->data, pkt->size, &sub);
+    Lib.avsubtitle_free(&sub);
+    Check(size, "encode subtitle");
+    Lib.av_shrink_packet(pkt, size);
+    pkt->pts = pkt->dts = Lib.av_rescale_q(second * int64_t{AV_TIME_BASE}, AV_TIME_BASE_Q, s.Stream->time_base);
+    pkt->duration = Lib.av_rescale_q(800, AVRational{1, 1000}, s.Stream->time_base);
+    pkt->stream_index = s.Stream->index;
+    Check(Lib.av_interleaved_write_frame(oc, pkt), "write subtitle");
+  }
+}
+
 // Drains every packet the encoder has ready into the muxer.
 void WritePackets(TGenStream& s, AVFormatContext* oc, AVPacket* pkt) {
   for (;;) {
@@ -166,11 +217,14 @@ void Generate(const std::string& path, const TTestMediaSpec& spec) {
   TGenStream video, audio;
   if (!spec.VideoCodec.empty()) AddVideo(video, spec, oc.get());
   if (!spec.AudioCodec.empty()) AddAudio(audio, spec, oc.get());
+  TGenStream subtitles;
+  if (!spec.SubtitleCodec.empty()) AddSubtitles(subtitles, spec, oc.get());
   std::unique_ptr<TUnicodeFile> io;
   Check(OpenOutputFile(oc.get(), io, path, nullptr), "open output");
   Check(Lib.avformat_write_header(oc.get(), nullptr), "write header");
   TFrame frame(Lib.av_frame_alloc());
   TPacket pkt(Lib.av_packet_alloc());
+  if (subtitles.Encoder) WriteCues(subtitles, spec, oc.get(), pkt.get());
   TGenStream* v = video.Encoder ? &video : nullptr;
   TGenStream* a = audio.Encoder ? &audio : nullptr;
   int64_t next[2] = {0, 0};
@@ -202,6 +256,9 @@ TDecodedCounts DecodeAll(const std::string& path) {
   if (Lib.avformat_find_stream_info(raw, nullptr) < 0) return {0, 0, 1};
   std::vector<TCodecContext> decoders(raw->nb_streams);
   for (unsigned i = 0; i < raw->nb_streams; ++i) {
+    // Subtitle decoders do not take part in the send/receive interface.
+    const AVMediaType type = raw->streams[i]->codecpar->codec_type;
+    if (type != AVMEDIA_TYPE_VIDEO && type != AVMEDIA_TYPE_AUDIO) continue;
     const AVCodec* codec = Lib.avcodec_find_decoder(raw->streams[i]->codecpar->codec_id);
     if (!codec) continue;
     decoders[i].reset(Lib.avcodec_alloc_context3(codec));

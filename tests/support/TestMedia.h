@@ -17,6 +17,9 @@ struct TTestMediaSpec {
   int Channels = 2;
   int AudioBitRate = 128000;
   double Duration = 1.0;  // seconds
+  // Text subtitle encoder ("subrip", "ass", "mov_text"); empty: no subtitle stream. One cue
+  // per whole second, "Line N" from N s to N.8 s.
+  std::string SubtitleCodec;
 };
 
 // Loads the converter's libraries once; fails the calling test when they do not load.
