@@ -24,7 +24,9 @@
 
 #include "About.h"
 #include "Skins.h"
+#include "profiles/ui/FormSettings.h"
 #include "app/core/DialogSeam.h"
+#include "conversion/hook/ConverterHook.h"
 #include "conversion/progress/ConversionEvents.h"
 #include "conversion/progress/FormProgress.h"
 #include "platform/Platform.h"
@@ -92,6 +94,10 @@ TfrmMain::TfrmMain(QWidget* parent)
   // Preview pictures on, events on this thread, and the run's handlers.
   FEvents = std::make_unique<TConversionEvents>(CCAVC, *this, FSettings, this);
   FEvents->Attach();
+  // CCAVCCustomHook: each task's frames get its job's adjustments and watermarks. The run's
+  // task list is only rebuilt while no task runs.
+  CCAVC.SetOnCustomHook(
+      MakeConverterHook([this](int task) -> const TlvFilesRecord* { return FRun ? FRun->JobOfTask(task) : nullptr; }));
 
   // Theme 1..7 for the stored 0..6; anything else keeps the design's theme 1.
   const int skin = FSettings.SkinIndex(0);
@@ -397,7 +403,12 @@ void TfrmMain::BuildFormatList() { edt1->BuildFormatList(); }
 
 void TfrmMain::edDirectoryChange(const QString& text) { FSettings.SetOutPutDir(text.toStdString()); }
 
-void TfrmMain::btnSettingsClick() { edt1->SaveCategoryStates(); }
+void TfrmMain::btnSettingsClick() {
+  edt1->SaveCategoryStates();
+  int code = FSettings.FormatCode();
+  // The dialog stores the confirmed format; the rebuilt list shows it.
+  if (TfrmSettings::Execute(this, FSettings, FFormats, code)) BuildFormatList();
+}
 
 void TfrmMain::btnBrowsClick() {
   const std::string folder = DialogSeam().ChooseFolder();

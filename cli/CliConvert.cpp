@@ -11,6 +11,7 @@
 
 #include "app/core/DialogSeam.h"
 #include "app/core/GlobalObject.h"
+#include "conversion/hook/ConverterHook.h"
 #include "conversion/run/ConversionRun.h"
 #include "conversion/run/OptionBuilder.h"
 #include "engine/FFUtils.h"
@@ -205,6 +206,7 @@ int RunCliConversion(const TCliOptions& o) {
     job->Contrast = o.Contrast;
     job->Saturation = o.Saturation;
     job->Exposure = o.Exposure;
+    job->Watermarks = o.Items;
     rows.push_back({job.get(), true});
     jobs.push_back(std::move(job));
   }
@@ -261,6 +263,8 @@ int RunCliConversion(const TCliOptions& o) {
   struct sigaction previous {};
   sigaction(SIGINT, &action, &previous);
   sigaction(SIGTERM, &action, nullptr);
+
+  converter.SetOnCustomHook(MakeConverterHook([&run](int task) -> const TlvFilesRecord* { return run.JobOfTask(task); }));
 
   progress.Start(0, run.JobOfTask(0)->SourcePath);
   run.Start();

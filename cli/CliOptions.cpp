@@ -1,5 +1,7 @@
 #include "CliOptions.h"
 
+#include "conversion/hook/ItemSpec.h"
+
 #include <algorithm>
 #include <cerrno>
 #include <cmath>
@@ -7,7 +9,9 @@
 #include <cstring>
 #include <string_view>
 
-const char* const CliUsage =
+namespace {
+
+const char* const UsageConversion =
     "Usage: ondrel-convert [OPTION]... FILE...\n"
     "Converts each FILE into the current output format of Ondrel XviD Converter's settings\n"
     "(or the one given with --format), one after the other, into the settings' output folder.\n"
@@ -29,7 +33,9 @@ const char* const CliUsage =
     "  --quiet                  no progress, no messages except errors\n"
     "  --log-level LEVEL        print the engine's log at LEVEL (quiet, panic, fatal, error,\n"
     "                           warning, info, verbose, debug) to stderr\n"
-    "\n"
+    "\n";
+
+const char* const UsageInformation =
     "Information:\n"
     "  --list-formats           list the output formats: code, caption, file extension\n"
     "  --info FILE              describe FILE's container and streams and exit\n"
@@ -41,8 +47,6 @@ const char* const CliUsage =
     "$XDG_CONFIG_HOME/ondrelxvidconverter or ~/.config/ondrelxvidconverter) and never changed.\n"
     "Exit status: 0 when every file was converted, 1 when any failed or was stopped (Ctrl-C),\n"
     "2 for a usage error.\n";
-
-namespace {
 
 bool ParseInt(std::string_view text, long min, long max, int32_t& value) {
   const std::string s(text);
@@ -83,6 +87,8 @@ bool ParseCrop(std::string_view text, TCliOptions& o) {
 }
 
 }  // namespace
+
+std::string CliUsage() { return std::string(UsageConversion) + ItemSpecHelp + "\n" + UsageInformation; }
 
 bool ParseCliOptions(int argc, const char* const* argv, TCliOptions& o, std::string& error) {
   o = TCliOptions();
@@ -202,6 +208,20 @@ bool ParseCliOptions(int argc, const char* const* argv, TCliOptions& o, std::str
   if (o.Command == TCliCommand::ccConvert && o.Files.empty()) {
     error = "no file to convert";
     return false;
+  }
+  return true;
+}
+
+bool ParseCliItems(TCliOptions& o, std::string& error) {
+  o.Items.clear();
+  for (const TCliOptions::TItemSpec& spec : o.ItemSpecs) {
+    TWmRec item;
+    std::string why;
+    if (!(spec.Text ? ParseTextItem(spec.Spec, item, why) : ParsePictureItem(spec.Spec, item, why))) {
+      error = std::string(spec.Text ? "--text" : "--picture") + " '" + spec.Spec + "': " + why;
+      return false;
+    }
+    o.Items.push_back(std::move(item));
   }
   return true;
 }

@@ -27,6 +27,7 @@ struct TCliOptions {
     std::string Spec;
   };
   std::vector<TItemSpec> ItemSpecs;  // --text / --picture values, in the order given
+  std::vector<TWmRec> Items;         // the same, parsed by ParseCliItems
   std::optional<std::string> LogLevel;  // the engine's log to stderr at this level
   bool Yes = false;
   bool Quiet = false;
@@ -36,4 +37,9 @@ struct TCliOptions {
 // kept as given: a text box is measured with Qt's fonts, which need the GUI library up.
 bool ParseCliOptions(int argc, const char* const* argv, TCliOptions& options, std::string& error);
 
-extern const char* const CliUsage;
+// The --help text.
+std::string CliUsage();
+
+// Turns the item specs into watermark items; false with a one-line `error`. Needs a
+// QGuiApplication.
+bool ParseCliItems(TCliOptions& options, std::string& error);

@@ -1,5 +1,7 @@
 // ondrel-convert: the headless front end of the converter.
+#include <QGuiApplication>
 #include <clocale>
+#include <memory>
 #include <cstdio>
 #include <string>
 
@@ -76,7 +78,7 @@ int main(int argc, char** argv) {
   TCliOptions options;
   std::string error;
   if (argc < 2) {
-    std::fputs(CliUsage, stdout);
+    std::fputs(CliUsage().c_str(), stdout);
     return 0;
   }
   if (!ParseCliOptions(argc, argv, options, error)) {
@@ -85,7 +87,7 @@ int main(int argc, char** argv) {
   }
   switch (options.Command) {
     case TCliCommand::ccHelp:
-      std::fputs(CliUsage, stdout);
+      std::fputs(CliUsage().c_str(), stdout);
       return 0;
     case TCliCommand::ccVersion: {
       std::string version = GetVersionString();  // " 1.500 ": drop the trailing blank
@@ -101,6 +103,18 @@ int main(int argc, char** argv) {
   if (options.FormatCode && !IsKnownFormat(*options.FormatCode)) {
     std::fprintf(stderr, "ondrel-convert: unknown format code %d (see --list-formats)\n", *options.FormatCode);
     return 2;
+  }
+  // Text items are laid out with Qt's fonts and pictures read by its image readers; no window
+  // is ever shown, so no display is needed.
+  std::unique_ptr<QGuiApplication> gui;
+  if (!options.ItemSpecs.empty()) {
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
+    gui = std::make_unique<QGuiApplication>(argc, argv);
+    std::setlocale(LC_NUMERIC, "C");  // Qt takes the user's locale again
+    if (!ParseCliItems(options, error)) {
+      std::fprintf(stderr, "ondrel-convert: %s\nTry 'ondrel-convert --help'.\n", error.c_str());
+      return 2;
+    }
   }
   return RunCliConversion(options);
 }

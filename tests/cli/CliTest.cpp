@@ -7,6 +7,9 @@
 
 #include <gtest/gtest.h>
 
+#include <QColor>
+#include <QImage>
+
 #include <chrono>
 #include <filesystem>
 #include <fstream>
@@ -385,3 +388,59 @@ TEST_F(CliTest, InfoListAndHelp) {
 }
 
 }  // namespace
+
+namespace {
+
+double MeanOfPlane(const AVFrame& frame, int plane) {
+  const int w = plane == 0 ? frame.width : (frame.width + 1) / 2, h = plane == 0 ? frame.height : (frame.height + 1) / 2;
+  double sum = 0;
+  for (int y = 0; y < h; ++y)
+    for (int x = 0; x < w; ++x) sum += frame.data[plane][y * frame.linesize[plane] + x];
+  return sum / (w * h);
+}
+
+}  // namespace
+
+// A picture item and an adjustment from the command line reach the converted frames.
+TEST_F(CliTest, ItemsAndAdjustmentsReachTheFrames) {
+  TTestMediaSpec spec;
+  spec.Duration = 2.0;
+  const std::string clip = MakeClip("clip.avi", spec);
+  const std::string red = Folder.File("red.bmp");
+  QImage picture(spec.Width, spec.Height, QImage::Format_RGB888);
+  picture.fill(QColor(255, 0, 0));
+  ASSERT_TRUE(picture.save(QString::fromStdString(red), "BMP"));
+
+  const TRunResult r = Runner.Run({"--quiet", "--format", "404", "--output-dir", OutDir(), "--picture",
+                                   red + "@0,0;from=0;to=0", "--text", "Hi@4,4;from=1", clip});
+  ASSERT_EQ(r.Status, 0) << r.Err;
+  int covered = 0, plain = 0;
+  DecodeAll(Lines(r.Out).at(0), [&](const AVFrame& frame, double seconds) {
+    // Red has a high V (Cr); the test picture's mean is far lower.
+    const double v = MeanOfPlane(frame, 2);
+    if (seconds < 0.95) {
+      EXPECT_GT(v, 200) << seconds;
+      ++covered;
+    } else if (seconds > 1.05) {
+      EXPECT_LT(v, 180) << seconds;
+      ++plain;
+    }
+  });
+  EXPECT_GT(covered, 20);
+  EXPECT_GT(plain, 20);
+
+  const TRunResult dark = Runner.Run({"--quiet", "--format", "404", "--output-dir", OutDir(), "--brightness", "100", clip});
+  ASSERT_EQ(dark.Status, 0) << dark.Err;
+  double before = 0, after = 0;
+  DecodeAll(Lines(r.Out).at(0), [&](const AVFrame& frame, double seconds) {
+    if (seconds > 1.05) before += MeanOfPlane(frame, 0);
+  });
+  DecodeAll(Lines(dark.Out).at(0), [&](const AVFrame& frame, double seconds) {
+    if (seconds > 1.05) after += MeanOfPlane(frame, 0);
+  });
+  EXPECT_LT(after, before * 0.9);
+
+  const TRunResult bad = Runner.Run({"--text", "no position", clip});
+  EXPECT_EQ(bad.Status, 2);
+  EXPECT_NE(bad.Err.find("--text 'no position'"), std::string::npos) << bad.Err;
+}

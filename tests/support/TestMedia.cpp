@@ -248,7 +248,9 @@ std::string MakeTestMedia(const std::string& path, const TTestMediaSpec& spec) {
   }
 }
 
-TDecodedCounts DecodeAll(const std::string& path) {
+TDecodedCounts DecodeAll(const std::string& path) { return DecodeAll(path, nullptr); }
+
+TDecodedCounts DecodeAll(const std::string& path, const std::function<void(const AVFrame&, double)>& onPicture) {
   TDecodedCounts counts;
   AVFormatContext* raw = nullptr;
   if (Lib.avformat_open_input(&raw, path.c_str(), nullptr, nullptr) < 0) return {0, 0, 1};
@@ -269,7 +271,10 @@ TDecodedCounts DecodeAll(const std::string& path) {
   TFrame frame(Lib.av_frame_alloc());
   auto drain = [&](unsigned i) {
     while (Lib.avcodec_receive_frame(decoders[i].get(), frame.get()) >= 0) {
-      (decoders[i]->codec_type == AVMEDIA_TYPE_VIDEO ? counts.VideoFrames : counts.AudioFrames)++;
+      const bool video = decoders[i]->codec_type == AVMEDIA_TYPE_VIDEO;
+      (video ? counts.VideoFrames : counts.AudioFrames)++;
+      if (video && onPicture && frame->best_effort_timestamp != AV_NOPTS_VALUE)
+        onPicture(*frame, frame->best_effort_timestamp * av_q2d(raw->streams[i]->time_base));
       Lib.av_frame_unref(frame.get());
     }
   };

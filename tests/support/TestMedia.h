@@ -2,7 +2,10 @@
 // by libavcodec and muxed by libavformat through the engine's bound entry points.
 #pragma once
 
+#include <functional>
 #include <string>
+
+struct AVFrame;
 
 struct TTestMediaSpec {
   std::string Container;             // muxer short name; empty: guessed from the file name
@@ -38,3 +41,5 @@ struct TDecodedCounts {
 // Decodes every packet of the file; a valid output decodes without a single error. A file
 // that does not open counts as one error.
 TDecodedCounts DecodeAll(const std::string& path);
+// The same, handing each decoded picture and its time in seconds to `onPicture`.
+TDecodedCounts DecodeAll(const std::string& path, const std::function<void(const AVFrame&, double)>& onPicture);
