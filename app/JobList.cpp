@@ -3,6 +3,7 @@
 #include <QDragEnterEvent>
 #include <QDropEvent>
 #include <QHeaderView>
+#include <algorithm>
 #include <QKeyEvent>
 #include <QMimeData>
 #include <QMouseEvent>
@@ -143,7 +144,9 @@ void TJobListView::SetReportStyle(bool report) {
   QStringList captions;
   for (const char* caption : ColumnCaptions) captions << QString::fromLatin1(caption);
   setHeaderLabels(captions);
-  for (int column = 0; column < JobColumnCount; ++column) setColumnWidth(column, ColumnWidths[column]);
+  // A caption wider than its column in the desktop's font widens the column to fit it.
+  for (int column = 0; column < JobColumnCount; ++column)
+    setColumnWidth(column, std::max(ColumnWidths[column], header()->sectionSizeHint(column)));
   setHeaderHidden(false);
 }
 

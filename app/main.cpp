@@ -1,6 +1,9 @@
 // ondrel-converter: the desktop video converter.
+#include <QFileInfo>
 #include <QIcon>
 #include <clocale>
+#include <string>
+#include <vector>
 
 #include "Cover.h"
 #include "ErrorHandler.h"
@@ -29,5 +32,11 @@ int main(int argc, char** argv) {
   TfrmMain frmMain;
   cover.CloseWhenShown(&frmMain);
   frmMain.show();
+  // Files named on the command line (an "Open with" of the desktop) join the job list as Add
+  // would take them.
+  std::vector<std::string> files;
+  const QStringList arguments = QApplication::arguments();
+  for (qsizetype i = 1; i < arguments.size(); ++i) files.push_back(QFileInfo(arguments[i]).absoluteFilePath().toStdString());
+  if (!files.empty()) frmMain.AddFiles(files);
   return app.exec();
 }

@@ -271,6 +271,15 @@ void TParameterModel::ApplyDefaults(const TFormatStore& store, int code) {
   Select(TParamBox::pbZoom, 0);
 }
 
+void TParameterModel::RestoreOrShowDefaults(const TIniFile& settings, const TFormatStore& store, int code,
+                                            bool withTypedValues) {
+  RestoreSelections(settings, code, withTypedValues);
+  if (!TConversionValues(settings, store, code).FromFormatDefaults()) return;
+  ApplyDefaults(store, code);
+  Select(TParamBox::pbZoom, 1);  // the run's own choice when no zoom is stored
+  EnableGroups();
+}
+
 void TParameterModel::Select(TParamBox box, int index) {
   TBoxState& state = State(box);
   if (index < 0 || index >= static_cast<int>(state.Entries.size())) {

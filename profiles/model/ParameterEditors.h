@@ -119,6 +119,9 @@ class TParameterModel {
   void RestoreSelections(const TIniFile& settings, int code, bool withTypedValues);
   // Selects the format's default entries and "Full screen". Stores nothing.
   void ApplyDefaults(const TFormatStore& store, int code);
+  // RestoreSelections; for a format the user never set up, the boxes show what its
+  // conversion will use instead: the format's default entries and "Letterbox".
+  void RestoreOrShowDefaults(const TIniFile& settings, const TFormatStore& store, int code, bool withTypedValues);
   // What StoreValues writes: the index keys, the values and, for H.264, the copied keys.
   // Values no table holds are left out, so the earlier value stays; nothing half-formed is
   // ever written.

@@ -130,7 +130,8 @@ QGroupBox* TfrmSettings::MakeGroup(const char* title, bool video) {
     if (def.Video != video) continue;
     auto* combo = new QComboBox(group);
     combo->setObjectName(def.Name);
-    combo->setMinimumContentsLength(7);
+    // Room for the longest usual entries ("stereo 2 channels", "Pan and Scan") in the box.
+    combo->setMinimumContentsLength(15);
     combo->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
     if (def.Editable) {
       combo->setEditable(true);
@@ -228,7 +229,7 @@ void TfrmSettings::Reload() {
   edt1->LoadCurrentFormat();
   const int code = edt1->CurrentCode();
   FParameters.LoadLists(FStore, code);
-  FParameters.RestoreSelections(FSettings.Ini(), code, true);
+  FParameters.RestoreOrShowDefaults(FSettings.Ini(), FStore, code, true);
   ShowBoxes();
 }
 
@@ -236,7 +237,7 @@ void TfrmSettings::Reload() {
 // restored; what was changed for the previous format is dropped.
 void TfrmSettings::edt1Change(int code, const QString&) {
   FParameters.LoadLists(FStore, code);
-  FParameters.RestoreSelections(FSettings.Ini(), code, false);
+  FParameters.RestoreOrShowDefaults(FSettings.Ini(), FStore, code, false);
   ShowBoxes();
 }
 

@@ -368,6 +368,9 @@ void TFormatChooser::ChooseRow(int row) {
 
 void TFormatChooser::ToggleCategory(int row) {
   FModel.Toggle(static_cast<size_t>(row));
+  // The list grows with an expanded category (up to its height limit) instead of leaving the
+  // user a six-row window to scroll.
+  if (IsListOpen()) PlaceList();
   FList->UpdateScrollRange();
 }
 

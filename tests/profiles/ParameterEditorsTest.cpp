@@ -398,4 +398,25 @@ TEST(ParameterModel, FormatDefaultValuesAreWhatDefaultAndOkStore) {
   EXPECT_FALSE(TConversionValues(f.Settings, f.Store, f.Code).FromFormatDefaults());
 }
 
+// The dialog shows what a conversion of a format never set up uses, and a stored choice once
+// there is one.
+TEST(ParameterModel, AFormatNeverSetUpShowsItsDefaults) {
+  TEditorFixture f;
+  f.FillVideoFormat();
+  f.StoreList(ProfileKey::iVideoSize, "2");
+  f.StoreList(ProfileKey::iVolume, "1");
+  f.Model.LoadLists(f.Store, f.Code);
+  f.Model.RestoreOrShowDefaults(f.Settings, f.Store, f.Code, true);
+  EXPECT_EQ(f.Model.Box(TParamBox::pbVideoSize).Text, "640x480");
+  EXPECT_EQ(f.Model.Box(TParamBox::pbVolume).Text, "100%");
+  EXPECT_EQ(f.Model.Box(TParamBox::pbZoom).Text, "Letterbox");
+  EXPECT_FALSE(std::filesystem::exists(f.Settings.FileName()));
+
+  f.Model.Select(TParamBox::pbVideoSize, 1);
+  f.Model.StoreValues(f.Settings, f.Store, f.Code);
+  f.Model.LoadLists(f.Store, f.Code);
+  f.Model.RestoreOrShowDefaults(f.Settings, f.Store, f.Code, true);
+  EXPECT_EQ(f.Model.Box(TParamBox::pbVideoSize).Text, "320x240");
+}
+
 }  // namespace
