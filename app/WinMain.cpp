@@ -24,6 +24,7 @@
 
 #include "About.h"
 #include "Skins.h"
+#include "preview/CameraIcon.h"
 #include "profiles/ui/FormSettings.h"
 #include "app/core/DialogSeam.h"
 #include "conversion/hook/ConverterHook.h"
@@ -43,20 +44,6 @@ QString Q(const std::string& text) { return QString::fromStdString(text); }
 
 std::string LibraryFolder() { return Platform().ProgramFolder() + "LibAV"; }
 
-// A small camera for the snapshot button; the style has no such icon.
-QIcon CameraIcon() {
-  QPixmap pixmap(16, 16);
-  pixmap.fill(Qt::transparent);
-  QPainter painter(&pixmap);
-  painter.setRenderHint(QPainter::Antialiasing);
-  painter.setPen(QPen(QColor(40, 40, 40), 1.2));
-  painter.setBrush(QColor(90, 96, 110));
-  painter.drawRoundedRect(QRectF(1.5, 4.5, 13, 9), 1.5, 1.5);
-  painter.drawRect(QRectF(5, 2.5, 5, 2));
-  painter.setBrush(QColor(200, 220, 245));
-  painter.drawEllipse(QPointF(8, 9), 2.6, 2.6);
-  return QIcon(pixmap);
-}
 
 QToolButton* ToolbarButton(QWidget* parent, const char* name, const char* caption, QStyle::StandardPixmap icon) {
   auto* button = new QToolButton(parent);
@@ -227,7 +214,7 @@ QWidget* TfrmMain::CreatePreviewGroup() {
   imgbtnPlay = PreviewButton(grpbxPreview, "imgbtnPlay", "play", style()->standardIcon(QStyle::SP_MediaPlay));
   imgbtnPAuse = PreviewButton(grpbxPreview, "imgbtnPAuse", "pause", style()->standardIcon(QStyle::SP_MediaPause));
   imgbtnStop = PreviewButton(grpbxPreview, "imgbtnStop", "stop", style()->standardIcon(QStyle::SP_MediaStop));
-  imgbtnSnap = PreviewButton(grpbxPreview, "imgbtnSnap", "capture image", CameraIcon());
+  imgbtnSnap = PreviewButton(grpbxPreview, "imgbtnSnap", "capture image", CameraIcon(16));
   for (QToolButton* button : {imgbtnPlay, imgbtnPAuse, imgbtnStop, imgbtnSnap}) buttons->addWidget(button);
   buttons->addStretch(1);
   ckMute = new QCheckBox(QStringLiteral("Mute"), grpbxPreview);

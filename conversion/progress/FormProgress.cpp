@@ -20,6 +20,7 @@
 #include "app/core/GlobalObject.h"
 #include "conversion/run/ConversionRun.h"
 #include "engine/FFConverter.h"
+#include "preview/CameraIcon.h"
 
 namespace {
 
@@ -29,21 +30,6 @@ constexpr int PictureWidth = 372;
 constexpr int PictureHeight = 210;
 constexpr int OutputLineWidth = 283;
 const QColor PictureBackground(166, 202, 240);
-
-// A small camera, drawn here so the button needs no picture file.
-QIcon CameraIcon() {
-  QPixmap pixmap(24, 24);
-  pixmap.fill(Qt::transparent);
-  QPainter p(&pixmap);
-  p.setRenderHint(QPainter::Antialiasing);
-  p.setPen(QPen(QColor(40, 40, 40), 1.5));
-  p.setBrush(QColor(90, 110, 140));
-  p.drawRoundedRect(QRectF(2.5, 7.5, 19, 13), 2, 2);
-  p.drawRect(QRectF(8.5, 4.5, 7, 3));
-  p.setBrush(QColor(200, 220, 245));
-  p.drawEllipse(QPointF(12, 14), 4, 4);
-  return QIcon(pixmap);
-}
 
 QLabel* CaptionLabel(const char* text, QWidget* parent) {
   auto* label = new QLabel(QString::fromUtf8(text), parent);
@@ -91,7 +77,7 @@ TfrmProgress::TfrmProgress(TCustomFFConverter& converter, TProgressHost& host, c
   btnCancel = new QPushButton("Cancel", this);
   for (QPushButton* button : {btnPause, btnResume, btnCancel}) button->setAutoDefault(false);
   imgbtnSnap = new QToolButton(this);
-  imgbtnSnap->setIcon(CameraIcon());
+  imgbtnSnap->setIcon(CameraIcon(24));
   imgbtnSnap->setIconSize(QSize(24, 24));
   imgbtnSnap->setAutoRaise(true);
   imgbtnSnap->setToolTip("Save snapshot picture");

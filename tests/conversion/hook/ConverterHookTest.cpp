@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <cmath>
 #include <map>
 #include <vector>
 
@@ -22,42 +23,20 @@ struct TDecoded {
   TBitmap24 Frame;
 };
 
-std::vector<TDecoded> DecodeAll(const std::string& path) {
+std::vector<TDecoded> DecodePictures(const std::string& path) {
   std::vector<TDecoded> pictures;
-  AVFormatContext* raw = nullptr;
-  if (Lib.avformat_open_input(&raw, path.c_str(), nullptr, nullptr) < 0) return pictures;
-  TInputFormat input(raw);
-  if (Lib.avformat_find_stream_info(raw, nullptr) < 0) return pictures;
-  const int index = Lib.av_find_best_stream(raw, AVMEDIA_TYPE_VIDEO, -1, -1, nullptr, 0);
-  if (index < 0) return pictures;
-  const AVStream* stream = raw->streams[index];
-  const AVCodec* codec = Lib.avcodec_find_decoder(stream->codecpar->codec_id);
-  TCodecContext decoder(Lib.avcodec_alloc_context3(codec));
-  if (!decoder || Lib.avcodec_parameters_to_context(decoder.get(), stream->codecpar) < 0 ||
-      Lib.avcodec_open2(decoder.get(), codec, nullptr) < 0)
-    return pictures;
-  TPacket packet(Lib.av_packet_alloc());
-  TFrame frame(Lib.av_frame_alloc());
-  const auto receive = [&] {
-    while (Lib.avcodec_receive_frame(decoder.get(), frame.get()) >= 0) {
-      TDecoded& picture = pictures.emplace_back();
-      picture.Time = Lib.av_rescale_q(frame->best_effort_timestamp, stream->time_base, AVRational{1, 1000000});
-      picture.Frame.SetSize(frame->width, frame->height);
-      TSwsContext scaler(Lib.sws_getContext(frame->width, frame->height, static_cast<AVPixelFormat>(frame->format),
-                                            frame->width, frame->height, AV_PIX_FMT_BGR24, SWS_POINT, nullptr,
-                                            nullptr, nullptr));
-      uint8_t* planes[4] = {picture.Frame.Pixels.data(), nullptr, nullptr, nullptr};
-      int strides[4] = {picture.Frame.Stride, 0, 0, 0};
-      if (!scaler || Lib.sws_scale(scaler.get(), frame->data, frame->linesize, 0, frame->height, planes, strides) <= 0)
-        pictures.pop_back();
-    }
-  };
-  while (Lib.av_read_frame(raw, packet.get()) >= 0) {
-    if (packet->stream_index == index && Lib.avcodec_send_packet(decoder.get(), packet.get()) >= 0) receive();
-    Lib.av_packet_unref(packet.get());
-  }
-  Lib.avcodec_send_packet(decoder.get(), nullptr);
-  receive();
+  DecodeAll(path, [&](const AVFrame& frame, double seconds) {
+    TDecoded& picture = pictures.emplace_back();
+    picture.Time = static_cast<int64_t>(std::llround(seconds * 1e6));
+    picture.Frame.SetSize(frame.width, frame.height);
+    TSwsContext scaler(Lib.sws_getContext(frame.width, frame.height, static_cast<AVPixelFormat>(frame.format),
+                                          frame.width, frame.height, AV_PIX_FMT_BGR24, SWS_POINT, nullptr, nullptr,
+                                          nullptr));
+    uint8_t* planes[4] = {picture.Frame.Pixels.data(), nullptr, nullptr, nullptr};
+    int strides[4] = {picture.Frame.Stride, 0, 0, 0};
+    if (!scaler || Lib.sws_scale(scaler.get(), frame.data, frame.linesize, 0, frame.height, planes, strides) <= 0)
+      pictures.pop_back();
+  });
   return pictures;
 }
 
@@ -116,7 +95,7 @@ class ConverterHookTest : public ::testing::Test {
     converter.StartTask(1);
     EXPECT_TRUE(WaitPumping([&] { return final.load(); }, std::chrono::minutes(3)));
     EXPECT_TRUE(finished);
-    return DecodeAll(output);
+    return DecodePictures(output);
   }
 
   TQueueDispatcher Dispatcher;
