@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 
 #include "Bitmap24.h"
 
@@ -21,4 +22,8 @@ class VideoSurface {
   virtual void clear() = 0;
   // The size of the area the picture is fitted into.
   virtual TSurfaceSize clientSize() const = 0;
+  // Text subtitles due with the pictures presented from now on ("" for none; lines end with
+  // "\n"). The engine has no fonts, so the host draws them over the picture. clear() drops
+  // them too.
+  virtual void setSubtitleText(const std::string& text) { (void)text; }
 };

@@ -234,8 +234,11 @@ void TPlayerStream::BlendSubtitles(double pts) {
     }
   });
   std::erase_if(ActiveSubtitles, [&](const TSubtitleItem& s) { return s.End < pts || s.Serial != serial; });
-  for (const TSubtitleItem& item : ActiveSubtitles)
+  DueText.clear();
+  for (const TSubtitleItem& item : ActiveSubtitles) {
     for (const TSubtitleRect& r : item.Rects) BlendSubtitleRect(r);
+    DueText += item.Text;
+  }
 }
 
 // The rectangle is in video pixels; it is scaled (nearest) onto the placed picture.
@@ -283,7 +286,12 @@ void TPlayerStream::DrawWave() {
 }
 
 void TPlayerStream::Present(int64_t timeUs) {
-  if (Options.Surface && !Options.DisableDisplay && !Display.Empty()) Options.Surface->present(Display, timeUs);
+  if (!Options.Surface || Options.DisableDisplay || Display.Empty()) return;
+  if (DueText != PresentedText) {
+    PresentedText = DueText;
+    Options.Surface->setSubtitleText(PresentedText);
+  }
+  Options.Surface->present(Display, timeUs);
 }
 
 void TPlayerStream::CheckSurfaceSize() {

@@ -39,7 +39,12 @@ struct TSubtitleItem {
   double Start = 0.0, End = 0.0;  // seconds, stream time
   int Serial = 0;
   std::vector<TSubtitleRect> Rects;
+  std::string Text;  // text subtitles, for the host to draw
 };
+
+// The words of a text subtitle rectangle: an ASS event loses its leading fields and its
+// override blocks, "\N" becomes a line break.
+std::string SubtitlePlainText(const AVSubtitleRect& rect);
 
 // Where a picture lands inside the display area.
 struct TPictureRect {
@@ -198,6 +203,8 @@ class TPlayerStream {
   TSwsContext DisplayScaler, SnapshotScaler;
   double LastWaveTime = 0.0;
   std::vector<TSubtitleItem> ActiveSubtitles;
+  std::string DueText;        // text of the subtitles due with the last picture drawn
+  std::string PresentedText;  // what the surface was last given
 
   // Hook work area, on the video-decoding thread.
   TBitmap24 HookBitmap;

@@ -4,6 +4,8 @@
 #include "PlayerStream.h"
 #include "PlayerLog.h"
 
+#include <string_view>
+
 void TPlayerStream::VideoThread() {
   TFrame frame(Lib.av_frame_alloc());
   if (!frame) return;
@@ -124,14 +126,47 @@ void TPlayerStream::SubtitleThread() {
     if (Lib.avcodec_decode_subtitle2(SubtitleCodec.get(), &sub, &got, entry.Packet.get()) < 0 || !got)
       continue;
     const double pts = sub.pts != AV_NOPTS_VALUE ? sub.pts / double(AV_TIME_BASE) : 0.0;
-    const bool queued = sub.format == 0 ? ConvertSubtitle(sub, pts, serial) : true;
+    const bool queued = ConvertSubtitle(sub, pts, serial);
     Lib.avsubtitle_free(&sub);
     if (!queued) break;
   }
 }
 
-// Bitmap subtitles only (text subtitles are not drawn); the palette becomes
-// straight BGRA so the display can blend without the decoder's structures.
+std::string SubtitlePlainText(const AVSubtitleRect& rect) {
+  std::string_view source;
+  if (rect.type == SUBTITLE_ASS && rect.ass) {
+    // "ReadOrder,Layer,Style,Name,MarginL,MarginR,MarginV,Effect,Text"
+    source = rect.ass;
+    for (int field = 0; field < 8; ++field) {
+      const size_t comma = source.find(',');
+      source = comma == std::string_view::npos ? std::string_view() : source.substr(comma + 1);
+    }
+  } else if (rect.type == SUBTITLE_TEXT && rect.text) {
+    source = rect.text;
+  }
+  std::string text;
+  for (size_t i = 0; i < source.size(); ++i) {
+    const char c = source[i];
+    if (c == '{' && rect.type == SUBTITLE_ASS) {
+      const size_t end = source.find('}', i);
+      if (end == std::string_view::npos) break;
+      i = end;
+    } else if (c == '\\' && i + 1 < source.size() && (source[i + 1] == 'N' || source[i + 1] == 'n')) {
+      text += '\n';
+      ++i;
+    } else if (c == '\\' && i + 1 < source.size() && source[i + 1] == 'h') {
+      text += ' ';
+      ++i;
+    } else if (c != '\r') {
+      text += c;
+    }
+  }
+  while (!text.empty() && (text.back() == '\n' || text.back() == ' ')) text.pop_back();
+  return text;
+}
+
+// Bitmap rectangles keep their pictures, the palette made straight BGRA so the display can
+// blend without the decoder's structures; text rectangles keep their words for the host.
 bool TPlayerStream::ConvertSubtitle(const AVSubtitle& sub, double pts, int serial) {
   TSubtitleItem item;
   item.Start = pts + sub.start_display_time / 1000.0;
@@ -140,6 +175,11 @@ bool TPlayerStream::ConvertSubtitle(const AVSubtitle& sub, double pts, int seria
   item.Serial = serial;
   for (unsigned i = 0; i < sub.num_rects; ++i) {
     const AVSubtitleRect* r = sub.rects[i];
+    if (r->type == SUBTITLE_ASS || r->type == SUBTITLE_TEXT) {
+      const std::string line = SubtitlePlainText(*r);
+      if (!line.empty()) item.Text += line + "\n";
+      continue;
+    }
     if (r->type != SUBTITLE_BITMAP || r->w <= 0 || r->h <= 0 || !r->data[0] || !r->data[1]) continue;
     TSubtitleRect rect{r->x, r->y, r->w, r->h, {}};
     rect.Bgra.resize(static_cast<size_t>(r->w) * r->h * 4);

@@ -2,9 +2,12 @@
 
 #include <QMetaObject>
 #include <QMutexLocker>
+#include <QFontMetrics>
 #include <QPainter>
+#include <QPainterPath>
 #include <QResizeEvent>
 #include <QThread>
+#include <algorithm>
 
 TVideoSurfaceWidget::TVideoSurfaceWidget(QWidget* parent) : QWidget(parent) {
   setAttribute(Qt::WA_OpaquePaintEvent);
@@ -29,8 +32,22 @@ void TVideoSurfaceWidget::clear() {
     QMutexLocker lock(&Mutex);
     Picture = QImage();
     Time = -1;
+    Subtitle.clear();
   }
   RequestRepaint();
+}
+
+void TVideoSurfaceWidget::setSubtitleText(const std::string& text) {
+  {
+    QMutexLocker lock(&Mutex);
+    Subtitle = QString::fromStdString(text).trimmed();
+  }
+  RequestRepaint();
+}
+
+QString TVideoSurfaceWidget::SubtitleText() const {
+  QMutexLocker lock(&Mutex);
+  return Subtitle;
 }
 
 // Other threads read the size the last resize event left; the widget's own thread asks the
@@ -64,9 +81,11 @@ void TVideoSurfaceWidget::paintEvent(QPaintEvent*) {
   QPainter painter(this);
   painter.fillRect(rect(), BackgroundColor);
   QImage picture;
+  QString subtitle;
   {
     QMutexLocker lock(&Mutex);
     picture = Picture;  // shared, not copied
+    subtitle = Subtitle;
   }
   if (picture.isNull()) return;
   // The player lays its picture out for this size; until it catches up with a resize, the
@@ -76,6 +95,28 @@ void TVideoSurfaceWidget::paintEvent(QPaintEvent*) {
   const QRect target(QPoint((width() - size.width()) / 2, (height() - size.height()) / 2), size);
   painter.setRenderHint(QPainter::SmoothPixmapTransform);
   painter.drawImage(target, picture);
+  if (!subtitle.isEmpty()) DrawSubtitle(painter, target, subtitle);
+}
+
+// White words with a dark outline at the foot of the picture, sized to the picture, so they
+// read on any background.
+void TVideoSurfaceWidget::DrawSubtitle(QPainter& painter, const QRect& picture, const QString& text) {
+  QFont font = painter.font();
+  font.setPixelSize(std::max(10, picture.height() / 14));
+  font.setBold(true);
+  const QFontMetrics metrics(font);
+  const QRect area = picture.adjusted(8, 0, -8, -metrics.height() / 2);
+  const QRect box = metrics.boundingRect(area, Qt::AlignHCenter | Qt::AlignBottom | Qt::TextWordWrap, text);
+  QPainterPath path;
+  int y = box.top() + metrics.ascent();
+  for (const QString& line : text.split(QLatin1Char('\n'))) {
+    path.addText((area.left() + area.right() - metrics.horizontalAdvance(line)) / 2, y, font, line);
+    y += metrics.height();
+  }
+  painter.setRenderHint(QPainter::Antialiasing);
+  painter.strokePath(path, QPen(QColor(0, 0, 0, 200), std::max(2, font.pixelSize() / 8), Qt::SolidLine, Qt::RoundCap,
+                                Qt::RoundJoin));
+  painter.fillPath(path, Qt::white);
 }
 
 void TVideoSurfaceWidget::resizeEvent(QResizeEvent* event) {

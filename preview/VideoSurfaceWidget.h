@@ -3,10 +3,13 @@
 #pragma once
 
 #include <QImage>
+#include <QPainter>
+#include <QString>
 #include <QMutex>
 #include <QWidget>
 #include <atomic>
 #include <cstdint>
+#include <string>
 
 #include "engine/VideoSurface.h"
 
@@ -20,9 +23,11 @@ class TVideoSurfaceWidget : public QWidget, public VideoSurface {
   void present(const TBitmap24& frame, int64_t timeUs) override;
   void clear() override;
   TSurfaceSize clientSize() const override;
+  void setSubtitleText(const std::string& text) override;
 
   bool HasPicture() const;
   int64_t PictureTime() const;
+  QString SubtitleText() const;
   QColor Background() const { return BackgroundColor; }
   void SetBackground(const QColor& color);
 
@@ -32,10 +37,12 @@ class TVideoSurfaceWidget : public QWidget, public VideoSurface {
 
  private:
   void RequestRepaint();
+  static void DrawSubtitle(QPainter& painter, const QRect& picture, const QString& text);
 
   mutable QMutex Mutex;
   QImage Picture;  // a deep copy; null after clear()
   int64_t Time = -1;
+  QString Subtitle;  // drawn at the foot of the picture
   QColor BackgroundColor = Qt::black;
   std::atomic<int> AreaWidth{0};
   std::atomic<int> AreaHeight{0};

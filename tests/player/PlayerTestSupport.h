@@ -31,6 +31,15 @@ class TTestSurface : public VideoSurface {
   void clear() override {
     std::lock_guard lock(Mutex);
     ++Clears;
+    Text.clear();
+  }
+  void setSubtitleText(const std::string& text) override {
+    std::lock_guard lock(Mutex);
+    Text = text;
+  }
+  std::string SubtitleText() const {
+    std::lock_guard lock(Mutex);
+    return Text;
   }
   TSurfaceSize clientSize() const override {
     std::lock_guard lock(Mutex);
@@ -59,6 +68,7 @@ class TTestSurface : public VideoSurface {
   TSurfaceSize Size;
   TBitmap24 Last;
   int64_t LastTime = -1;
+  std::string Text;
   int Presents = 0;
   int Clears = 0;
 };

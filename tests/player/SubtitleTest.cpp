@@ -1,9 +1,11 @@
-// Bitmap subtitles are blended onto the picture while they are due.
+// Bitmap subtitles are blended onto the picture while they are due; text subtitles go to the
+// surface, which draws them.
 #include <gtest/gtest.h>
 
 #include <cstring>
 
 #include "PlayerTestSupport.h"
+#include "player/PlayerStream.h"
 #include "engine/FFUtils.h"
 #include "engine/FFmpegRAII.h"
 #include "engine/UnicodeProtocol.h"
@@ -108,6 +110,43 @@ TEST_F(TPlayerTest, BitmapSubtitleIsBlendedWhileDue) {
   EXPECT_GT(WhiteShare(Surface.LastFrame()), 0.9) << "shown from 0 s";
   Player.Seek(2 * Second, 4, true);
   EXPECT_LT(WhiteShare(Surface.LastFrame()), 0.5) << "gone after 1.5 s";
+}
+
+TEST_F(TPlayerTest, TextSubtitlesGoToTheSurfaceWhileDue) {
+  TTestMediaSpec spec = Video(3.0);
+  spec.AudioCodec.clear();
+  spec.Container = "matroska";
+  spec.SubtitleCodec = "subrip";  // "Line N" from N s to N.8 s
+  const std::string file = Clip("text.mkv", spec);
+  ASSERT_TRUE(Player.Open(file, &Surface, true)) << Player.LastErrorMessage();
+  ASSERT_TRUE(WaitState(psPause));
+  EXPECT_EQ(Surface.SubtitleText(), "Line 0\n");
+  Player.Seek(Second + Second / 5, 4, true);
+  EXPECT_EQ(Surface.SubtitleText(), "Line 1\n");
+  Player.Seek(Second * 19 / 10, 4, true);
+  EXPECT_EQ(Surface.SubtitleText(), "") << "between two cues";
+}
+
+TEST(SubtitleText, TextRectanglesLoseTheirMarkup) {
+  const struct {
+    AVSubtitleType Type;
+    const char* Source;
+    const char* Words;
+  } cases[] = {
+      {SUBTITLE_ASS, "0,0,Default,,0,0,0,,Hello", "Hello"},
+      {SUBTITLE_ASS, "3,0,Default,,0,0,0,,{\\i1}Two{\\i0}\\Nlines, with a comma", "Two\nlines, with a comma"},
+      {SUBTITLE_ASS, "0,0,Default,,0,0,0,,non\\hbreaking\\n", "non breaking"},
+      {SUBTITLE_ASS, "too,few,fields", ""},
+      {SUBTITLE_ASS, "0,0,Default,,0,0,0,,{unclosed", ""},
+      {SUBTITLE_TEXT, "plain {kept}\r\n", "plain {kept}"},
+  };
+  for (const auto& c : cases) {
+    std::string source = c.Source;
+    AVSubtitleRect rect{};
+    rect.type = c.Type;
+    (c.Type == SUBTITLE_ASS ? rect.ass : rect.text) = source.data();
+    EXPECT_EQ(SubtitlePlainText(rect), c.Words) << c.Source;
+  }
 }
 
 }  // namespace

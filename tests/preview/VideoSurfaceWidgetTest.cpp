@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QColor>
 #include <QCoreApplication>
 #include <QImage>
 #include <cstdlib>
@@ -83,6 +84,24 @@ TEST_F(TVideoSurfaceWidgetTest, PictureOfAnotherSizeKeepsItsProportions) {
 TEST_F(TVideoSurfaceWidgetTest, IgnoresAnEmptyPicture) {
   Widget.present(TBitmap24(), 5);
   EXPECT_FALSE(Widget.HasPicture());
+}
+
+TEST_F(TVideoSurfaceWidgetTest, DrawsTextSubtitlesAtTheFootOfThePicture) {
+  const auto whiteRows = [](const QImage& image, int y0, int y1) {
+    int white = 0;
+    for (int y = y0; y < y1; ++y)
+      for (int x = 0; x < image.width(); ++x) white += QColor(image.pixel(x, y)).lightness() > 240;
+    return white;
+  };
+  Widget.present(Solid(200, 100, 0x40, 0x40, 0x40), 0);
+  EXPECT_EQ(whiteRows(Painted(Widget), 0, 100), 0);
+  std::thread([&] { Widget.setSubtitleText("Hello there\n"); }).join();
+  EXPECT_EQ(Widget.SubtitleText(), "Hello there");
+  const QImage shown = Painted(Widget);
+  EXPECT_GT(whiteRows(shown, 60, 100), 20);
+  EXPECT_EQ(whiteRows(shown, 0, 50), 0);
+  Widget.clear();  // a closed file takes its subtitle with it
+  EXPECT_EQ(Widget.SubtitleText(), "");
 }
 
 }  // namespace
