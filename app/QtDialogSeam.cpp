@@ -61,7 +61,8 @@ std::vector<std::string> TQtDialogSeam::OpenFiles(const std::string& caption, co
 }
 
 std::string TQtDialogSeam::ChooseFolder() {
-  if (!FDirectory) FDirectory = std::make_unique<TfmDirectory>(QApplication::activeWindow());
+  // The seam owns the chooser: a Qt parent would delete it a second time when the window goes.
+  if (!FDirectory) FDirectory = std::make_unique<TfmDirectory>(nullptr);
   FDirectory->exec();
   return FDirectory->Result();
 }

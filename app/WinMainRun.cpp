@@ -28,6 +28,9 @@ void TfrmMain::btnStartClick() {
   btnStop->setEnabled(true);
   btnPause->setEnabled(true);
   btnResume->setEnabled(false);
+  // Between Cancel and the final notice the main window takes clicks again; a second Start
+  // or a Remove then would pull the tasks from under the run. RunFinished enables them.
+  SetJobButtonsEnabled(false);
   // Modal: returns when the run is over and its progress window has closed.
   FEvents->Execute(*FRun);
 }

@@ -14,6 +14,7 @@
 #include "conversion/hook/ConverterHook.h"
 #include "conversion/run/ConversionRun.h"
 #include "conversion/run/OptionBuilder.h"
+#include "conversion/run/ProgressTexts.h"
 #include "engine/FFUtils.h"
 #include "engine/FFmpegLogger.h"
 #include "engine/MainThreadDispatcher.h"
@@ -84,9 +85,10 @@ class TProgressLine {
  public:
   TProgressLine(bool quiet, int taskCount) : FQuiet(quiet), FTerminal(isatty(STDERR_FILENO) == 1), FCount(taskCount) {}
 
-  void Start(int task, const std::string& source) {
+  void Start(int task, const TlvFilesRecord& job) {
     FTask = task;
-    FName = fs::path(source).filename().string();
+    FName = fs::path(job.SourcePath).filename().string();
+    FExpected = ExpectedJobDuration(job);
     FStarted = std::chrono::steady_clock::now();
     FLastStep = -1;
     FShown = false;
@@ -94,12 +96,14 @@ class TProgressLine {
 
   void Update(const TProgressInfo& info) {
     if (FQuiet || info.TaskIndex != FTask) return;
-    const int percent = Percent(info);
+    const int percent = ProgressPercent(info.CurrentDuration, info.TotalDuration, FExpected);
+    const int64_t current = KnownCurrentDuration(info.CurrentDuration);
+    const int64_t expected = EffectiveTotalDuration(info.TotalDuration, FExpected);
     const double elapsed = std::chrono::duration<double>(std::chrono::steady_clock::now() - FStarted).count();
-    const double speed = elapsed > 0 ? info.CurrentDuration / 1e6 / elapsed : 0;
-    const std::string total = info.TotalDuration > 0 ? FormatClock(info.TotalDuration / 1000000) : "?";
+    const double speed = elapsed > 0 ? current / 1e6 / elapsed : 0;
+    const std::string total = expected > 0 ? FormatClock(expected / 1000000) : "?";
     const std::string line = Format("[%d/%d] %s %3d%% %s / %s  %s  %.1fx", FTask + 1, FCount, FName.c_str(), percent,
-                                    FormatClock(info.CurrentDuration / 1000000).c_str(), total.c_str(),
+                                    FormatClock(current / 1000000).c_str(), total.c_str(),
                                     FormatByteSize(info.TotalSize).c_str(), speed);
     if (FTerminal) {
       std::fprintf(stderr, "\r%-78s", line.c_str());
@@ -117,18 +121,13 @@ class TProgressLine {
     FShown = false;
   }
 
-  static int Percent(const TProgressInfo& info) {
-    if (info.TotalDuration <= 0) return 0;
-    const int64_t p = info.CurrentDuration * 100 / info.TotalDuration;
-    return static_cast<int>(p < 0 ? 0 : p > 100 ? 100 : p);
-  }
-
  private:
   bool FQuiet;
   bool FTerminal;
   int FCount;
   int FTask = -1;
   std::string FName;
+  int64_t FExpected = 0;  // the job's length when the converter does not know it
   std::chrono::steady_clock::time_point FStarted;
   int FLastStep = -1;
   bool FShown = false;
@@ -166,10 +165,6 @@ int RunCliConversion(const TCliOptions& o) {
   if (!PrepareOutputFolder(settings.OutPutDir(), error)) {
     Error(error);
     return 1;
-  }
-  if (o.Zoom) {
-    TUserFormatSection section(settings.Ini(), settings.FormatCode());
-    section.Write(ProfileKey::paraZoom, *o.Zoom);
   }
 
   TFFConverter converter;
@@ -212,6 +207,9 @@ int RunCliConversion(const TCliOptions& o) {
   }
 
   TConversionRun run(converter, settings, formats);
+  // Not written into the settings copy: a stored zoom would make the format count as set up
+  // by the user, and its other parameters would lose the format's defaults.
+  if (o.Zoom) run.SetZoomOverride(*o.Zoom);
   int taskCount = 0;
   try {
     taskCount = run.Prepare(rows, TRunErrorPolicy::epSkip);
@@ -233,7 +231,7 @@ int RunCliConversion(const TCliOptions& o) {
   converter.SetOnProgress([&](TCustomFFConverter*, PProgressInfo info) {
     if (info->TaskIndex >= 0) progress.Update(*info);
   });
-  converter.SetOnTerminate([&](TCustomFFConverter*, const TTerminateInfo& info) {
+  const auto taskEnded = [&](const TTerminateInfo& info) {
     if (info.TaskIndex < 0) {
       allDone = true;
       return;
@@ -253,7 +251,11 @@ int RunCliConversion(const TCliOptions& o) {
       if (!output.empty()) fs::remove(output, ec);
     }
     if (info.TaskIndex + 1 < taskCount)
-      if (const TlvFilesRecord* next = run.JobOfTask(info.TaskIndex + 1)) progress.Start(info.TaskIndex + 1, next->SourcePath);
+      if (const TlvFilesRecord* next = run.JobOfTask(info.TaskIndex + 1)) progress.Start(info.TaskIndex + 1, *next);
+  };
+  // Task notices may come from threads of their own; the state above belongs to this thread.
+  converter.SetOnTerminate([&taskEnded](TCustomFFConverter*, const TTerminateInfo& notice) {
+    RunEvent(true, [&taskEnded, &notice] { taskEnded(notice); });
   });
 
   Interrupted = false;
@@ -266,7 +268,7 @@ int RunCliConversion(const TCliOptions& o) {
 
   converter.SetOnCustomHook(MakeConverterHook([&run](int task) -> const TlvFilesRecord* { return run.JobOfTask(task); }));
 
-  progress.Start(0, run.JobOfTask(0)->SourcePath);
+  progress.Start(0, *run.JobOfTask(0));
   run.Start();
   bool stopping = false;
   while (!allDone) {

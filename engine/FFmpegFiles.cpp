@@ -260,6 +260,7 @@ void TCustomFFmpeg::CreateOutputStreams(TOutputFile& out) {
     }
     try {
       AddOutputStream(out, type);
+      out.Streams.back()->Optional = type == AVMEDIA_TYPE_SUBTITLE && !chosen;
     } catch (const std::exception& e) {
       throw EFFmpegError(Format("new_%s_stream fail: %s", StreamKindName(type), e.what()));
     }

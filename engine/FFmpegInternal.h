@@ -66,6 +66,7 @@ struct TOutputStream {
   int64_t SentEnd = 0;        // µs of output time just past the last frame given to the encoder
   bool Finished = false;
   bool EncoderFlushed = false;
+  bool Optional = false;  // added without being asked for: a failure drops it, not the task
   int64_t Drops = 0, Dups = 0;
   int LastQuality = -1;  // encoder quantiser of the last packet (FF_QP2LAMBDA units)
   FILE* PassLog = nullptr;

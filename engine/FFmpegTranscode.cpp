@@ -772,6 +772,7 @@ struct TTranscodeRun {
       AVSubtitle* Sub;
       ~TSubtitleFree() { Lib.avsubtitle_free(Sub); }
     } release{&sub};
+    if (sub.num_rects == 0) return;  // nothing to show
     if (sub.pts == AV_NOPTS_VALUE) {
       if (Options.ExitOnError) throw EFFmpegError("Subtitle packets must have a pts");
       Log(llError, "Subtitle packets must have a pts");
@@ -798,7 +799,11 @@ struct TTranscodeRun {
       const int size = Lib.avcodec_encode_subtitle(os->Encoder.get(), Encoded->data, MaxSubtitleSize, &sub);
       if (size < 0) {
         Lib.av_packet_unref(Encoded.get());
-        throw EFFmpegError("Subtitle encoding failed");
+        if (!os->Optional) throw EFFmpegError("Subtitle encoding failed");
+        // A track nobody asked for must not cost the conversion: it ends here.
+        Log(llWarning, Format("Subtitle encoding failed; output stream #%d of the subtitles ends here", os->Stream->index));
+        os->Finished = true;
+        continue;
       }
       Lib.av_shrink_packet(Encoded.get(), size);
       Encoded->pts = Encoded->dts = Lib.av_rescale_q(t, AV_TIME_BASE_Q, os->Stream->time_base);
@@ -854,9 +859,24 @@ struct TTranscodeRun {
   // --- the loop -----------------------------------------------------------------------
 
   bool AllFinished() {
-    for (auto& out : Task.Outputs)
+    for (auto& out : Task.Outputs) {
+      // Cues after the picture and the sound have ended are of no use; without this a trimmed
+      // job would read on to the next cue, perhaps the end of the film.
+      bool othersFinished = true, hasOthers = false;
       for (auto& os : out->Streams)
-        if (!os->Finished) return false;
+        if (os->Type != AVMEDIA_TYPE_SUBTITLE) {
+          hasOthers = true;
+          othersFinished = othersFinished && os->Finished;
+        }
+      for (auto& os : out->Streams) {
+        if (os->Finished) continue;
+        if (os->Type == AVMEDIA_TYPE_SUBTITLE && hasOthers && othersFinished) {
+          os->Finished = true;
+          continue;
+        }
+        return false;
+      }
+    }
     return true;
   }
 

@@ -30,7 +30,9 @@ void TQtMainThreadDispatcher::runAndWait(const std::function<void()>& fn) {
         }
       },
       Qt::BlockingQueuedConnection);
-  if (!queued) fn();  // no event loop to reach (the application is going away)
+  // Not queued: the application is going away. The handler touches widgets, which must not
+  // happen on this thread, so the call is dropped.
+  if (!queued) return;
   if (error) std::rethrow_exception(error);
 }
 

@@ -5,7 +5,7 @@
 #include <QProgressBar>
 
 #include "FormProgress.h"
-#include "ProgressTexts.h"
+#include "conversion/run/ProgressTexts.h"
 #include "engine/MainThreadDispatcher.h"
 #include "platform/Platform.h"
 
@@ -33,8 +33,9 @@ void TConversionEvents::Attach() {
     if (!alive.expired()) CCAVCPreviewBitmap(sender, info);
   });
   FConverter.SetOnTerminate([this, alive](TCustomFFConverter*, const TTerminateInfo& info) {
-    // Delivered on a thread of the converter's; the waiting call keeps the notices in the
-    // order they were sent (the final one is sent after every task's own has been handled).
+    // Delivered on a thread of the converter's and carried to the GUI thread. The final notice
+    // comes after every task's own has been handled; a task's notice may still be on its way
+    // when the next task reports (see CCAVCTerminate).
     RunEvent(true, [this, alive, &info] {
       if (!alive.expired()) CCAVCTerminate(nullptr, info);
     });

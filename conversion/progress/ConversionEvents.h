@@ -58,8 +58,8 @@ class TConversionEvents {
   void Execute(TConversionRun& run);
 
   // The handlers, all on the GUI thread: progress and preview are delivered there by the
-  // converter, termination notices are carried there by Attach's handler, in the order they
-  // were sent.
+  // converter, termination notices are carried there by Attach's handler; the final notice
+  // comes last.
   void CCAVCProgress(TCustomFFConverter* sender, PProgressInfo info);
   void CCAVCPreviewBitmap(TCustomFFConverter* sender, const TPreviewInfo& info);
   void CCAVCTerminate(TCustomFFConverter* sender, const TTerminateInfo& info);

@@ -14,7 +14,7 @@
 #include <exception>
 #include <utility>
 
-#include "ProgressTexts.h"
+#include "conversion/run/ProgressTexts.h"
 #include "ProgressHost.h"
 #include "app/core/DialogSeam.h"
 #include "app/core/GlobalObject.h"

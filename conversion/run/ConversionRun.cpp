@@ -68,7 +68,7 @@ int TConversionRun::Prepare(const std::vector<TRunJob>& rows, TRunErrorPolicy po
     const int code = FSettings.FormatCode();
     const std::string output = MakeOutputFileName(FSettings, job.SourcePath, "." + FFormats.FileExt(code), &FNames);
     const TUserFormatSection section(FSettings.Ini(), code);
-    job.ZoomMode = section.ConversionValue(ProfileKey::paraZoom);
+    job.ZoomMode = FZoomOverride.empty() ? section.ConversionValue(ProfileKey::paraZoom) : FZoomOverride;
 
     TOutputOptions options;
     options.FileName = output;

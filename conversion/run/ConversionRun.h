@@ -47,6 +47,10 @@ class TConversionRun {
   // queued. With no ticked row, shows "Please select a file by clicking the check box!" and
   // returns 0. Errors of the option builder (EConvertError) propagate in both policies.
   int Prepare(const std::vector<TRunJob>& rows, TRunErrorPolicy policy = TRunErrorPolicy::epAbandon);
+  // A zoom mode for every job of the next runs instead of the format's stored one (the
+  // headless converter's --zoom); empty: the stored one.
+  void SetZoomOverride(std::string mode) { FZoomOverride = std::move(mode); }
+
   // Starts the queued tasks, one after the other.
   void Start() { FConverter.StartTask(1); }
 
@@ -62,6 +66,7 @@ class TConversionRun {
   TSettingsStore& FSettings;
   TFormatStore& FFormats;
   TOutputNameReserver FNames;
+  std::string FZoomOverride;
   std::vector<int> FTaskRows;
   std::vector<TlvFilesRecord*> FTaskJobs;
   std::vector<std::string> FTaskOutputs;

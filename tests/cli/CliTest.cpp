@@ -350,6 +350,8 @@ TEST_F(CliTest, DamagedSettingsAreSurvivedOrReported) {
   const TRunResult chosen = Runner.Run({"--quiet", "--format", "403", "--zoom", "full", "--output-dir", OutDir(), clip});
   EXPECT_EQ(chosen.Status, 0) << chosen.Err;
   EXPECT_EQ(ReadAll(settings), before);
+  // The zoom asked for does not turn the format's untouched defaults into "no video".
+  EXPECT_EQ(Examine(Lines(chosen.Out).at(0)).VideoStreams, 1);
 }
 
 TEST_F(CliTest, InterruptStopsTheJobAndRemovesItsOutput) {

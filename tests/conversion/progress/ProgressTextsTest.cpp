@@ -1,5 +1,5 @@
 // The rules behind the progress window's texts, percentage and picture placement.
-#include "conversion/progress/ProgressTexts.h"
+#include "conversion/run/ProgressTexts.h"
 
 #include <gtest/gtest.h>
 
