@@ -43,6 +43,8 @@ struct TTranscodeRun {
   int64_t LastReport = StartTime;
   int64_t LastPreview = INT64_MIN;
   int FrameNumber = 0;  // video frames pre-processed so far
+  std::unique_ptr<FILE, int (*)(FILE*)> Vstats{nullptr, std::fclose};  // per-frame statistics
+  int64_t VstatsBytes = 0;  // video bytes written, for the statistics' averages
   int LastFileIndex = 0;
   int64_t LastDuration = 0;  // the last CurrentDuration reported
   int JoinIndex = 0;         // join mode: the input being written
@@ -208,6 +210,7 @@ struct TTranscodeRun {
       enc->global_quality = static_cast<int>(FF_QP2LAMBDA * os.Settings.VideoQuantiser);
     }
     if (Options.IntraOnly) enc->gop_size = 0;
+    if (Options.DoPsnr) enc->flags |= AV_CODEC_FLAG_PSNR;
   }
 
   void ConfigureAudioEncoder(TOutputStream& os) {
@@ -577,14 +580,44 @@ struct TTranscodeRun {
       if (r == AVERROR(EAGAIN) || r == AVERROR_EOF) return;
       if (r < 0) throw EFFmpegError(os.Type == AVMEDIA_TYPE_VIDEO ? "Video encoding failed" : "Audio encoding failed");
       size_t qualitySize = 0;
-      if (const uint8_t* q = Lib.av_packet_get_side_data(Encoded.get(), AV_PKT_DATA_QUALITY_STATS, &qualitySize);
-          q && qualitySize >= 4)
+      const uint8_t* q = Lib.av_packet_get_side_data(Encoded.get(), AV_PKT_DATA_QUALITY_STATS, &qualitySize);
+      if (q && qualitySize >= 4)
         os.LastQuality = static_cast<int>(q[0] | q[1] << 8 | q[2] << 16 | static_cast<uint32_t>(q[3]) << 24);
       if (os.PassLog && os.Encoder->stats_out) std::fputs(os.Encoder->stats_out, os.PassLog);
+      if (os.Type == AVMEDIA_TYPE_VIDEO && !Options.VstatsFile.empty()) WriteVstats(os, q, qualitySize);
       Lib.av_packet_rescale_ts(Encoded.get(), os.Encoder->time_base, os.Stream->time_base);
       WritePacket(os, Encoded.get());
       Lib.av_packet_unref(Encoded.get());
     }
+  }
+
+  // One line per encoded picture, before its packet leaves the encoder's time base.
+  void WriteVstats(TOutputStream& os, const uint8_t* quality, size_t qualitySize) {
+    if (!Vstats) {
+      Vstats.reset(std::fopen(Options.VstatsFile.c_str(), "w"));
+      if (!Vstats) throw EFFmpegError("fopen fail: " + Options.VstatsFile);
+    }
+    const AVCodecContext* enc = os.Encoder.get();
+    const AVPacket* pkt = Encoded.get();
+    VstatsBytes += pkt->size;
+    std::string line = Format("frame= %5d q= %2.1f ", static_cast<int>(os.FramesWritten + 1),
+                              os.LastQuality < 0 ? 0.0 : os.LastQuality / static_cast<double>(FF_QP2LAMBDA));
+    // The side data holds the picture type at byte 4 and, with PSNR on, the squared error of
+    // the luma plane from byte 8.
+    if (Options.DoPsnr && quality && qualitySize >= 16) {
+      uint64_t error = 0;
+      for (int i = 0; i < 8; ++i) error |= static_cast<uint64_t>(quality[8 + i]) << (8 * i);
+      const double samples = static_cast<double>(enc->width) * enc->height * 255.0 * 255.0;
+      line += Format("PSNR= %6.2f ", error > 0 ? -10.0 * std::log10(error / samples) : 99.99);
+    }
+    const double time = pkt->pts != AV_NOPTS_VALUE ? pkt->pts * av_q2d(enc->time_base) : 0.0;
+    const double frameTime = enc->framerate.num > 0 ? av_q2d(AVRational{enc->framerate.den, enc->framerate.num}) : 0.04;
+    line += Format("f_size= %6d s_size= %8.0fkB time= %0.3f br= %7.1fkbits/s avg_br= %7.1fkbits/s ", pkt->size,
+                   VstatsBytes / 1024.0, time, pkt->size * 8 / frameTime / 1000.0,
+                   time > 0 ? VstatsBytes * 8 / time / 1000.0 : 0.0);
+    const int type = quality && qualitySize >= 5 ? quality[4] : static_cast<int>(AV_PICTURE_TYPE_NONE);
+    line += Format("type= %c\n", Lib.av_get_picture_type_char(static_cast<AVPictureType>(type)));
+    std::fputs(line.c_str(), Vstats.get());
   }
 
   void Encode(TOutputStream& os, AVFrame* frame) {

@@ -523,3 +523,31 @@ TEST_F(FFmpegTranscodeTest, TextSubtitlesFollowTheContainer) {
     EXPECT_NE(std::string(e.what()).find("Cannot convert the subtitles"), std::string::npos) << e.what();
   }
 }
+
+TEST_F(FFmpegTranscodeTest, PerFrameStatisticsGoToTheirFile) {
+  const std::string source = Folder.File("src.avi"), stats = Folder.File("stats.log");
+  ASSERT_EQ(MakeTestMedia(source, Clip("mpeg4", "")), "");
+  TFFmpeg task;
+  task.Reset();
+  ASSERT_TRUE(task.OpenInput(source));
+  task.ApplyOption("vstats_file", stats);
+  task.ApplyOption("psnr", "1");
+  ASSERT_EQ(task.OpenOutput(Folder.File("out.avi"), false), 1) << task.LastErrorMessage();
+  ASSERT_NO_THROW(task.Transcode());
+  std::ifstream in(stats);
+  std::vector<std::string> lines;
+  for (std::string line; std::getline(in, line);) lines.push_back(line);
+  ASSERT_EQ(lines.size(), 25u);  // one per picture of the 1 s clip
+  EXPECT_EQ(lines[0].rfind("frame=     1 q= ", 0), 0u) << lines[0];
+  EXPECT_NE(lines[0].find("type= I"), std::string::npos) << lines[0];
+  int measured = 0;
+  for (const std::string& line : lines) {
+    const size_t at = line.find("PSNR= ");
+    ASSERT_NE(at, std::string::npos) << line;
+    const double psnr = std::stod(line.substr(at + 6));
+    EXPECT_GT(psnr, 20.0) << line;  // a decent encoding
+    measured += psnr < 99.0;        // 99.99: no difference reported for that picture
+  }
+  EXPECT_GT(measured, 20);
+  EXPECT_NE(lines[24].find("time= 0.960"), std::string::npos) << lines[24];
+}
