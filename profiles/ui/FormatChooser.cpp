@@ -255,7 +255,7 @@ TFormatChooser::TFormatChooser(const TSettingsStore& settings, TChooserHost host
 
   FList = new TFormatList(*this);
   FApplicationWatch = new TEventHook(this, [this](QObject* watched, QEvent* event) { return ApplicationEvent(watched, event); });
-  connect(qApp, &QApplication::focusChanged, this, [this](QWidget*, QWidget* now) {
+  FFocusWatch = connect(qApp, &QApplication::focusChanged, this, [this](QWidget*, QWidget* now) {
     if (IsListOpen() && !(now && IsChooserPart(now))) CloseList();
   });
   connect(qApp, &QGuiApplication::applicationStateChanged, this, [this](Qt::ApplicationState state) {
@@ -267,6 +267,9 @@ TFormatChooser::TFormatChooser(const TSettingsStore& settings, TChooserHost host
 }
 
 TFormatChooser::~TFormatChooser() {
+  // Our child widgets give up the focus while QWidget's destructor deletes them, after this
+  // object's own part is gone: the focus handler must not run then.
+  disconnect(FFocusWatch);
   // The list may lie on the window rather than on this widget; it must not outlive us.
   delete FList.data();
 }

@@ -122,4 +122,5 @@ class TFormatChooser : public QWidget {
   QToolButton* FArrow = nullptr;
   QPointer<TFormatList> FList;
   QObject* FApplicationWatch = nullptr;  // filters the application's events while the list is open
+  QMetaObject::Connection FFocusWatch;   // the application's focus changes, cut before our children go
 };

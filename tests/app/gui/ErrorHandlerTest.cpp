@@ -3,13 +3,23 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
-#include <QMouseEvent>
+#include <QKeyEvent>
 #include <QPushButton>
 #include <stdexcept>
 
 #include "ShellTestSupport.h"
 #include "app/ErrorHandler.h"
 #include "engine/EngineError.h"
+
+#if defined(__SANITIZE_ADDRESS__)
+// Qt does not clean up behind an exception that unwinds through its event dispatch, which is
+// what the handler test makes happen on purpose: the button's click guard and a string stay
+// behind. Leaks our own code allocates are still reported.
+extern "C" const char* __lsan_default_suppressions() {
+  return "leak:QtSharedPointer::ExternalRefCountData::getAndRef\n"
+         "leak:libQt6Widgets.so\n";
+}
+#endif
 
 namespace {
 
@@ -22,12 +32,11 @@ TEST(UnhandledErrorText, AddsAPeriodAfterCharactersThatSortAfterIt) {
   for (const auto& c : cases) EXPECT_EQ(UnhandledErrorText(c.In), c.Out) << c.In;
 }
 
+// A press of the space bar through the application, as a user's click would come: the slot
+// runs inside the event dispatch. (Synthetic mouse events leave Qt's pointer records behind.)
 void Click(QWidget& widget) {
-  const QPointF centre = QRectF(widget.rect()).center();
-  QMouseEvent press(QEvent::MouseButtonPress, centre, widget.mapToGlobal(centre), Qt::LeftButton, Qt::LeftButton,
-                    Qt::NoModifier);
-  QMouseEvent release(QEvent::MouseButtonRelease, centre, widget.mapToGlobal(centre), Qt::LeftButton,
-                      Qt::NoButton, Qt::NoModifier);
+  QKeyEvent press(QEvent::KeyPress, Qt::Key_Space, Qt::NoModifier, QStringLiteral(" "));
+  QKeyEvent release(QEvent::KeyRelease, Qt::Key_Space, Qt::NoModifier, QStringLiteral(" "));
   QApplication::sendEvent(&widget, &press);
   QApplication::sendEvent(&widget, &release);
 }

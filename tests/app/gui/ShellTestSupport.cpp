@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <map>
+#include <memory>
 
 #include "TestMedia.h"
 #include "app/ErrorHandler.h"
@@ -16,14 +17,23 @@ void RequireShellApplication() {
   static int argc = 1;
   static char name[] = "shell_tests";
   static char* argv[] = {name, nullptr};
-  // Never destroyed: at exit Qt's own globals may already be gone.
-  static TOndrelApplication* app = [] {
+  // Made at first use and ended when the tests are over, before the exit handlers: at exit
+  // Qt's own statics (the pointing devices of the tests' events) are already gone.
+  static std::unique_ptr<TOndrelApplication> app;
+  static std::unique_ptr<TQtDispatcherScope> dispatcher;
+  struct TEnding : ::testing::Environment {
+    void TearDown() override {
+      dispatcher.reset();
+      app.reset();
+    }
+  };
+  if (!app) {
     setenv("QT_QPA_PLATFORM", "offscreen", 0);
     setenv("SDL_AUDIODRIVER", "dummy", 0);
-    return new TOndrelApplication(argc, argv);
-  }();
-  static auto* dispatcher = new TQtDispatcherScope;
-  (void)app, (void)dispatcher;
+    app = std::make_unique<TOndrelApplication>(argc, argv);
+    dispatcher = std::make_unique<TQtDispatcherScope>();
+    ::testing::AddGlobalTestEnvironment(new TEnding);
+  }
   RequireConverterLibraries();
 }
 
