@@ -10,3 +10,7 @@ elseif(ONDREL_SANITIZE STREQUAL "thread")
 elseif(NOT ONDREL_SANITIZE STREQUAL "")
   message(FATAL_ERROR "ONDREL_SANITIZE must be empty, address or thread")
 endif()
+
+# Every program and test program compiles this in: under ThreadSanitizer it names the
+# libraries whose internal races the sanitizer cannot judge (elsewhere it is empty).
+set(ONDREL_TSAN_SUPPRESSIONS ${CMAKE_SOURCE_DIR}/cmake/TsanSuppressions.cpp)
