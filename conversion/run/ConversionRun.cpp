@@ -1,6 +1,8 @@
 #include "ConversionRun.h"
 
 #include "OptionBuilder.h"
+
+#include <filesystem>
 #include "app/core/DialogSeam.h"
 
 bool PriorityFromSetting(int setting, TTaskPriority& priority) {
@@ -44,7 +46,30 @@ int TConversionRun::Prepare(const std::vector<TRunJob>& rows, TRunErrorPolicy po
     return 0;
   }
   FConverter.ClearTasks();
+  try {
+    PrepareTasks(rows, policy);
+  } catch (...) {
+    DiscardPrepared();
+    throw;
+  }
+  return static_cast<int>(FTaskRows.size());
+}
 
+// The tasks queued before the failing job go, and so do the empty files their outputs
+// created; otherwise they would stay on disk and push the next run's names along.
+void TConversionRun::DiscardPrepared() {
+  FConverter.ClearTasks();
+  for (const std::string& output : FTaskOutputs) {
+    std::error_code ec;
+    if (std::filesystem::is_regular_file(output, ec) && std::filesystem::file_size(output, ec) == 0)
+      std::filesystem::remove(output, ec);
+  }
+  FTaskRows.clear();
+  FTaskJobs.clear();
+  FTaskOutputs.clear();
+}
+
+void TConversionRun::PrepareTasks(const std::vector<TRunJob>& rows, TRunErrorPolicy policy) {
   for (int rowIndex = 0; rowIndex < static_cast<int>(rows.size()); ++rowIndex) {
     const TRunJob& row = rows[rowIndex];
     if (!row.Ticked || row.Record == nullptr) continue;
@@ -95,7 +120,6 @@ int TConversionRun::Prepare(const std::vector<TRunJob>& rows, TRunErrorPolicy po
     FTaskJobs.push_back(&job);
     FTaskOutputs.push_back(output);
   }
-  return static_cast<int>(FTaskRows.size());
 }
 
 int TConversionRun::RowOfTask(int task) const {

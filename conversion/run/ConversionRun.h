@@ -45,7 +45,8 @@ class TConversionRun {
 
   // Clears the converter's tasks and queues one per ticked row. Returns the number of tasks
   // queued. With no ticked row, shows "Please select a file by clicking the check box!" and
-  // returns 0. Errors of the option builder (EConvertError) propagate in both policies.
+  // returns 0. Errors of the option builder (EConvertError) propagate in both policies; an
+  // error that ends the preparation leaves no task queued.
   int Prepare(const std::vector<TRunJob>& rows, TRunErrorPolicy policy = TRunErrorPolicy::epAbandon);
   // A zoom mode for every job of the next runs instead of the format's stored one (the
   // headless converter's --zoom); empty: the stored one.
@@ -62,6 +63,9 @@ class TConversionRun {
   const std::vector<TRunFailure>& Failures() const { return FFailures; }
 
  private:
+  void PrepareTasks(const std::vector<TRunJob>& rows, TRunErrorPolicy policy);
+  void DiscardPrepared();
+
   TCustomFFConverter& FConverter;
   TSettingsStore& FSettings;
   TFormatStore& FFormats;

@@ -130,6 +130,10 @@ TEST_F(ConversionRunTest, AnUnopenableSourceIsNamedWithItsReason) {
     EXPECT_NE(std::string(e.what()).find(Folder.File("missing.avi")), std::string::npos) << e.what();
     EXPECT_NE(std::string(e.what()).find("No such file"), std::string::npos) << e.what();
   }
+  // The good job queued before it is discarded with the empty file its output had made.
+  EXPECT_EQ(Converter.TasksCount(), 0);
+  EXPECT_TRUE(Run.TaskRows().empty());
+  EXPECT_FALSE(std::filesystem::exists(Folder.File("out/good_(new).mp4")));
   ASSERT_EQ(Run.Prepare({{&missing, true}, {&good, true}}, TRunErrorPolicy::epSkip), 1);
   ASSERT_EQ(Run.Failures().size(), 1u);
   EXPECT_EQ(Run.Failures()[0].Row, 0);
