@@ -42,8 +42,6 @@ const QColor FormatBoxColour(246, 248, 248);
 
 QString Q(const std::string& text) { return QString::fromStdString(text); }
 
-std::string LibraryFolder() { return Platform().ProgramFolder() + "LibAV"; }
-
 
 QToolButton* ToolbarButton(QWidget* parent, const char* name, const char* caption, QStyle::StandardPixmap icon) {
   auto* button = new QToolButton(parent);
@@ -94,7 +92,7 @@ TfrmMain::TfrmMain(QWidget* parent)
   FTickedSkin = applied;
 
   // Start-up goes on without the libraries; Add and Play try again when they are used.
-  if (!FFPlayer.LibrariesLoaded() && !FFPlayer.LoadLibraries(LibraryFolder()))
+  if (!FFPlayer.LibrariesLoaded() && !FFPlayer.LoadLibraries(MediaLibraryFolder()))
     mmoLog->appendPlainText(Q(FFPlayer.LastErrorMessage()));
 }
 

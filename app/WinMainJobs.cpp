@@ -58,14 +58,14 @@ bool TfrmMain::HasSelectedRow() const { return JobCount() > 0 && lvFiles->Select
 
 void TfrmMain::btnAddClick() {
   // The libraries are needed before the dialog: without them no file could be added.
-  if (!CCAVC.LoadLibraries(Platform().ProgramFolder() + "LibAV")) return;
+  if (!CCAVC.LoadLibraries(MediaLibraryFolder())) return;
   const std::vector<std::string> files = DialogSeam().OpenFiles("Open", AddFilesFilter);
   if (files.empty()) return;
   AddFiles(files);
 }
 
 void TfrmMain::AddFiles(const std::vector<std::string>& files) {
-  if (!CCAVC.LoadLibraries(Platform().ProgramFolder() + "LibAV")) return;
+  if (!CCAVC.LoadLibraries(MediaLibraryFolder())) return;
   CCAVC.ClearTasks();
   const int code = FSettings.FormatCode();
   const std::string section = FormatSectionName(code);

@@ -18,7 +18,6 @@
 #include "engine/FFUtils.h"
 #include "engine/FFmpegLogger.h"
 #include "engine/MainThreadDispatcher.h"
-#include "platform/Platform.h"
 #include "profiles/model/FormatCatalogue.h"
 
 namespace fs = std::filesystem;
@@ -168,7 +167,7 @@ int RunCliConversion(const TCliOptions& o) {
   }
 
   TFFConverter converter;
-  if (!converter.LoadLibraries(Platform().ProgramFolder() + "LibAV")) {
+  if (!converter.LoadLibraries(MediaLibraryFolder())) {
     Error(converter.LastErrorMessage());
     return 1;
   }

@@ -17,11 +17,9 @@
 
 namespace {
 
-std::string LibraryFolder() { return Platform().ProgramFolder() + "LibAV"; }
-
 int ReportLibraries() {
   TFFmpegLoader& loader = TFFmpegLoader::Instance();
-  loader.SetLibraryPath(LibraryFolder());
+  loader.SetLibraryPath(MediaLibraryFolder());
   const bool ok = loader.Load(PlayerLibraries);
   for (int i = 0; i < MediaLibraryCount; ++i) {
     const auto lib = static_cast<TMediaLibrary>(i);
@@ -47,7 +45,7 @@ int ListFormats() {
 
 int PrintInfo(const std::string& file) {
   TFFmpegLoader& loader = TFFmpegLoader::Instance();
-  loader.SetLibraryPath(LibraryFolder());
+  loader.SetLibraryPath(MediaLibraryFolder());
   if (!loader.Load(ConverterLibraries)) {
     std::fprintf(stderr, "ondrel-convert: %s\n", loader.LastErrorMessage().c_str());
     return 1;
@@ -61,12 +59,7 @@ int PrintInfo(const std::string& file) {
   return 0;
 }
 
-bool IsKnownFormat(int code) {
-  if (code == DefaultFormatCode) return true;
-  for (const int known : CatalogueCodes())
-    if (known == code) return true;
-  return false;
-}
+bool IsKnownFormat(int code) { return code == DefaultFormatCode || !FormatCaptionOf(code).empty(); }
 
 }  // namespace
 

@@ -70,3 +70,5 @@ std::string TGlobalObject::GetSpecialFolderPath(TSpecialFolder folder) const {
   }
   return {};
 }
+
+std::string MediaLibraryFolder() { return Platform().ProgramFolder() + "LibAV"; }

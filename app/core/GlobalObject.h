@@ -21,6 +21,9 @@ std::string LocateFormatStore();
 // True when the folder exists and a temporary file can be created in it and removed.
 bool IsDirectoryWritable(const std::string& folder);
 
+// The folder "LibAV" beside the program, where the media libraries are looked for first.
+std::string MediaLibraryFolder();
+
 // The last `n` bytes of `text`; all of it when it is shorter, nothing for n <= 0.
 std::string RightString(const std::string& text, int n);
 

@@ -118,24 +118,6 @@ size_t FilesIn(const std::string& folder) {
   return n;
 }
 
-struct TOutputFacts {
-  bool Opened = false;
-  int VideoStreams = 0;
-  int AudioStreams = 0;
-  double Seconds = 0;
-};
-
-TOutputFacts Examine(const std::string& path) {
-  TOutputFacts facts;
-  TAVProbe probe;
-  if (!probe.LoadFile(path)) return facts;
-  facts.Opened = true;
-  facts.VideoStreams = probe.VideoStreamCount();
-  facts.AudioStreams = probe.AudioStreamCount();
-  facts.Seconds = probe.FormatContext()->duration / 1e6;
-  return facts;
-}
-
 class CliTest : public ::testing::Test {
  protected:
   void SetUp() override { RequireConverterLibraries(); }
@@ -217,7 +199,7 @@ TEST_F(CliTest, EveryFormatConvertsATypicalClip) {
     ASSERT_EQ(lines.size(), 1u) << r.Out;
     const std::string& output = lines[0];
     EXPECT_EQ(fs::path(output).extension().string(), "." + formats.FileExt(code));
-    const TOutputFacts facts = Examine(output);
+    const TMediaFacts facts = InspectMedia(output);
     ASSERT_TRUE(facts.Opened);
     const bool audioOnly = code / 100 == 5;
     EXPECT_EQ(facts.VideoStreams, audioOnly ? 0 : 1);
@@ -245,7 +227,7 @@ TEST_F(CliTest, AnAudioSourceConvertsIntoEveryAudioFormat) {
     SCOPED_TRACE("format " + std::to_string(code));
     const TRunResult r = Runner.Run({"--quiet", "--format", std::to_string(code), "--output-dir", OutDir(), clip});
     ASSERT_EQ(r.Status, 0) << r.Err;
-    const TOutputFacts facts = Examine(Lines(r.Out).at(0));
+    const TMediaFacts facts = InspectMedia(Lines(r.Out).at(0));
     EXPECT_EQ(facts.VideoStreams, 0);
     EXPECT_EQ(facts.AudioStreams, 1);
     EXPECT_NEAR(facts.Seconds, 1.0, 0.1);
@@ -268,7 +250,7 @@ TEST_F(CliTest, TrimmedJobsOfOneRunGetTheirOwnNames) {
   ASSERT_EQ(lines.size(), 2u) << r.Out;
   EXPECT_EQ(lines[0], OutDir() + "/clip_(new).avi");
   EXPECT_EQ(lines[1], OutDir() + "/clip_(new_1).avi");
-  for (const std::string& output : lines) EXPECT_NEAR(Examine(output).Seconds, 1.5, 0.1);
+  for (const std::string& output : lines) EXPECT_NEAR(InspectMedia(output).Seconds, 1.5, 0.1);
   // Progress goes to stderr as plain lines when it is not a terminal.
   EXPECT_NE(r.Err.find("[1/2] clip.avi"), std::string::npos) << r.Err;
   EXPECT_NE(r.Err.find("[2/2] clip.avi"), std::string::npos) << r.Err;
@@ -351,7 +333,7 @@ TEST_F(CliTest, DamagedSettingsAreSurvivedOrReported) {
   EXPECT_EQ(chosen.Status, 0) << chosen.Err;
   EXPECT_EQ(ReadAll(settings), before);
   // The zoom asked for does not turn the format's untouched defaults into "no video".
-  EXPECT_EQ(Examine(Lines(chosen.Out).at(0)).VideoStreams, 1);
+  EXPECT_EQ(InspectMedia(Lines(chosen.Out).at(0)).VideoStreams, 1);
 }
 
 TEST_F(CliTest, InterruptStopsTheJobAndRemovesItsOutput) {

@@ -156,32 +156,6 @@ TLuma FirstPicture(const std::string& path) {
   return luma;
 }
 
-struct TOutputFacts {
-  bool Opened = false;
-  std::string VideoCodec;
-  int Width = 0, Height = 0;
-  int AudioStreams = 0;
-  double Seconds = 0;
-};
-
-TOutputFacts Inspect(const std::string& path) {
-  TOutputFacts facts;
-  TAVProbe probe;
-  if (!probe.LoadFile(path)) return facts;
-  facts.Opened = true;
-  TFileStreamInfo file;
-  probe.GetFileStreamInfo(file);
-  facts.Seconds = file.Duration / 1e6;
-  facts.AudioStreams = probe.AudioStreamCount();
-  TVideoStreamInfo video;
-  if (probe.GetVideoStreamInfo(-1, video)) {
-    facts.VideoCodec = Lib.avcodec_get_name(probe.FormatContext()->streams[probe.FirstVideoStream()]->codecpar->codec_id);
-    facts.Width = video.Width;
-    facts.Height = video.Height;
-  }
-  return facts;
-}
-
 }  // namespace
 
 class FFConverterTest : public ::testing::Test {
@@ -309,7 +283,7 @@ TEST_F(FFConverterTest, OutputOptionsShapeTheOutput) {
     ASSERT_EQ(Notices.Finals(), 1);
     const TTerminateInfo task = Notices.Snapshot().front();
     EXPECT_TRUE(task.Finished) << task.ExceptionMsg;
-    const TOutputFacts facts = Inspect(output);
+    const TMediaFacts facts = InspectMedia(output);
     ASSERT_TRUE(facts.Opened);
     EXPECT_EQ(facts.VideoCodec, c.Codec);
     EXPECT_EQ(facts.Width, c.Width);
@@ -351,7 +325,7 @@ TEST_F(FFConverterTest, FileNameOfTheRecordWinsOverTheArgument) {
   options.FileName = Folder.File("named.avi");
   ASSERT_EQ(AddJob(source, Folder.File("argument.avi"), &options), 0);
   Converter.StartTask(0);
-  EXPECT_TRUE(Inspect(options.FileName).Opened);
+  EXPECT_TRUE(InspectMedia(options.FileName).Opened);
   EXPECT_FALSE(std::filesystem::exists(Folder.File("argument.avi")));
 }
 
@@ -424,7 +398,7 @@ TEST_F(FFConverterTest, InputOptionsDescribeTheInput) {
     const std::string output = Folder.File(std::string(c.Name).substr(0, 10) + ".avi");
     ASSERT_TRUE(Converter.SetOutputFile(index, output));
     Converter.StartTask(0);
-    const TOutputFacts facts = Inspect(output);
+    const TMediaFacts facts = InspectMedia(output);
     EXPECT_NEAR(facts.Seconds, c.Seconds, 0.1);
     EXPECT_EQ(facts.Width, c.Width);
   }

@@ -15,11 +15,29 @@
 
 namespace {
 
+using TOptionList = std::vector<std::pair<std::string, std::string>>;
+
+// Converts `source` into `output` with these output options; "" when the task finished,
+// else what went wrong.
+std::string Convert(const std::string& source, const std::string& output, const TOptionList& options) {
+  TFFmpeg task;
+  task.Reset();
+  if (!task.OpenInput(source)) return "input: " + task.LastErrorMessage();
+  for (const auto& [name, value] : options) task.ApplyOption(name, value);
+  if (task.OpenOutput(output, false) != 1) return "output: " + task.LastErrorMessage();
+  try {
+    task.Transcode();
+  } catch (const std::exception& e) {
+    return e.what();
+  }
+  return task.Finished() ? "" : "the task did not finish";
+}
+
 struct TConversion {
   const char* Name;
   TTestMediaSpec Source;
   const char* SourceFile;
-  std::vector<std::pair<std::string, std::string>> OutputOptions;
+  TOptionList OutputOptions;
   const char* OutputFile;
   const char* VideoCodec;  // expected decoder name; nullptr: no video stream
   const char* AudioCodec;
@@ -65,13 +83,7 @@ TEST_F(FFmpegTranscodeTest, ConvertsBetweenCommonFormats) {
     SCOPED_TRACE(c.Name);
     const std::string source = Folder.File(c.SourceFile), output = Folder.File(c.OutputFile);
     ASSERT_EQ(MakeTestMedia(source, c.Source), "");
-    TFFmpeg task;
-    task.Reset();
-    ASSERT_TRUE(task.OpenInput(source)) << task.LastErrorMessage();
-    for (const auto& [name, value] : c.OutputOptions) task.ApplyOption(name, value);
-    ASSERT_EQ(task.OpenOutput(output, false), 1) << task.LastErrorMessage();
-    ASSERT_NO_THROW(task.Transcode());
-    EXPECT_TRUE(task.Finished());
+    ASSERT_EQ(Convert(source, output, c.OutputOptions), "");
 
     TAVProbe probe;
     ASSERT_TRUE(probe.LoadFile(output)) << probe.LastErrorMessage();
@@ -101,7 +113,7 @@ TEST_F(FFmpegTranscodeTest, CropScaleAndPadShapeThePicture) {
   ASSERT_EQ(MakeTestMedia(source, Clip("mpeg4", "mp2")), "");
   const struct {
     const char* Name;
-    std::vector<std::pair<std::string, std::string>> Options;
+    TOptionList Options;
     int Width, Height;
   } cases[] = {
       {"scale", {{"s", "320x240"}}, 320, 240},
@@ -112,12 +124,7 @@ TEST_F(FFmpegTranscodeTest, CropScaleAndPadShapeThePicture) {
   for (const auto& c : cases) {
     SCOPED_TRACE(c.Name);
     const std::string output = Folder.File(std::string(c.Name) + ".avi");
-    TFFmpeg task;
-    task.Reset();
-    ASSERT_TRUE(task.OpenInput(source)) << task.LastErrorMessage();
-    for (const auto& [name, value] : c.Options) task.ApplyOption(name, value);
-    ASSERT_EQ(task.OpenOutput(output, false), 1) << task.LastErrorMessage();
-    ASSERT_NO_THROW(task.Transcode());
+    ASSERT_EQ(Convert(source, output, c.Options), "");
     TAVProbe probe;
     ASSERT_TRUE(probe.LoadFile(output));
     TVideoStreamInfo video;
@@ -239,12 +246,7 @@ TEST_F(FFmpegTranscodeTest, SizeLimitStopsNearIt) {
   const std::string source = Folder.File("src.avi"), output = Folder.File("limited.avi");
   TTestMediaSpec spec = Clip("mpeg4", "mp2", 4.0);
   ASSERT_EQ(MakeTestMedia(source, spec), "");
-  TFFmpeg task;
-  task.Reset();
-  ASSERT_TRUE(task.OpenInput(source));
-  task.ApplyOption("fs", "40000");
-  ASSERT_EQ(task.OpenOutput(output, false), 1);
-  ASSERT_NO_THROW(task.Transcode());
+  ASSERT_EQ(Convert(source, output, {{"fs", "40000"}}), "");
   const int64_t size = std::filesystem::file_size(output);
   EXPECT_GE(size, 40000);
   EXPECT_LT(size, 80000);
@@ -257,14 +259,9 @@ TEST_F(FFmpegTranscodeTest, TwoPassWritesAndReadsItsLog) {
   const std::string log = Folder.File("stats");
   for (const char* pass : {"1", "2"}) {
     SCOPED_TRACE(pass);
-    TFFmpeg task;
-    task.Reset();
-    ASSERT_TRUE(task.OpenInput(source));
-    task.ApplyOption("pass", pass);
-    task.ApplyOption("passlogfile", log);
-    task.ApplyOption("b", "200000");
-    ASSERT_EQ(task.OpenOutput(Folder.File(std::string("pass") + pass + ".avi"), false), 1);
-    ASSERT_NO_THROW(task.Transcode());
+    ASSERT_EQ(Convert(source, Folder.File(std::string("pass") + pass + ".avi"),
+                      {{"pass", pass}, {"passlogfile", log}, {"b", "200000"}}),
+              "");
     EXPECT_GT(std::filesystem::file_size(log + "-0.log"), 0u);
   }
   EXPECT_EQ(DecodeAll(Folder.File("pass2.avi")).Errors, 0);
@@ -401,13 +398,7 @@ int FirstPictureCornerLuma(const std::string& path) {
 TEST_F(FFmpegTranscodeTest, FrameHookModulesDrawIntoThePictures) {
   const std::string source = Folder.File("src.avi"), output = Folder.File("hooked.avi");
   ASSERT_EQ(MakeTestMedia(source, Clip("mpeg4", "mp2")), "");
-  TFFmpeg task;
-  task.Reset();
-  ASSERT_TRUE(task.OpenInput(source));
-  task.ApplyOption("vhook", std::string(ONDREL_HOOK_MODULE) + " 235");
-  task.ApplyOption("qscale", "2");
-  ASSERT_EQ(task.OpenOutput(output, false), 1);
-  ASSERT_NO_THROW(task.Transcode());
+  ASSERT_EQ(Convert(source, output, {{"vhook", std::string(ONDREL_HOOK_MODULE) + " 235"}, {"qscale", "2"}}), "");
   EXPECT_NEAR(FirstPictureCornerLuma(output), 235, 6);
   EXPECT_LT(FirstPictureCornerLuma(source), 200);  // the test picture's corner is not that bright
 
@@ -474,7 +465,7 @@ TEST_F(FFmpegTranscodeTest, TextSubtitlesFollowTheContainer) {
   ASSERT_EQ(MakeTestMedia(source, spec), "");
   const struct {
     const char* Name;
-    std::vector<std::pair<std::string, std::string>> Options;
+    TOptionList Options;
     const char* OutputFile;
     const char* Codec;  // nullptr: no subtitle stream
     std::vector<double> Starts;
@@ -489,12 +480,7 @@ TEST_F(FFmpegTranscodeTest, TextSubtitlesFollowTheContainer) {
   for (const auto& c : cases) {
     SCOPED_TRACE(c.Name);
     const std::string output = Folder.File(c.OutputFile);
-    TFFmpeg task;
-    task.Reset();
-    ASSERT_TRUE(task.OpenInput(source)) << task.LastErrorMessage();
-    for (const auto& [name, value] : c.Options) task.ApplyOption(name, value);
-    ASSERT_EQ(task.OpenOutput(output, false), 1) << task.LastErrorMessage();
-    ASSERT_NO_THROW(task.Transcode());
+    ASSERT_EQ(Convert(source, output, c.Options), "");
     std::string codec;
     const std::vector<TCue> cues = ReadCues(output, &codec);
     if (!c.Codec) {
@@ -527,13 +513,7 @@ TEST_F(FFmpegTranscodeTest, TextSubtitlesFollowTheContainer) {
 TEST_F(FFmpegTranscodeTest, PerFrameStatisticsGoToTheirFile) {
   const std::string source = Folder.File("src.avi"), stats = Folder.File("stats.log");
   ASSERT_EQ(MakeTestMedia(source, Clip("mpeg4", "")), "");
-  TFFmpeg task;
-  task.Reset();
-  ASSERT_TRUE(task.OpenInput(source));
-  task.ApplyOption("vstats_file", stats);
-  task.ApplyOption("psnr", "1");
-  ASSERT_EQ(task.OpenOutput(Folder.File("out.avi"), false), 1) << task.LastErrorMessage();
-  ASSERT_NO_THROW(task.Transcode());
+  ASSERT_EQ(Convert(source, Folder.File("out.avi"), {{"vstats_file", stats}, {"psnr", "1"}}), "");
   std::ifstream in(stats);
   std::vector<std::string> lines;
   for (std::string line; std::getline(in, line);) lines.push_back(line);

@@ -10,6 +10,7 @@
 #include "engine/FFmpegLoader.h"
 #include "engine/FFmpegRAII.h"
 #include "engine/UnicodeProtocol.h"
+#include "probe/AVProbe.h"
 
 void RequireConverterLibraries() {
   TFFmpegLoader& loader = TFFmpegLoader::Instance();
@@ -292,4 +293,22 @@ TDecodedCounts DecodeAll(const std::string& path, const std::function<void(const
       drain(i);
     }
   return counts;
+}
+
+TMediaFacts InspectMedia(const std::string& path) {
+  TMediaFacts facts;
+  TAVProbe probe;
+  if (!probe.LoadFile(path)) return facts;
+  facts.Opened = true;
+  facts.VideoStreams = probe.VideoStreamCount();
+  facts.AudioStreams = probe.AudioStreamCount();
+  TFileStreamInfo file;
+  if (probe.GetFileStreamInfo(file)) facts.Seconds = file.Duration / 1e6;
+  TVideoStreamInfo video;
+  if (probe.GetVideoStreamInfo(-1, video)) {
+    facts.VideoCodec = Lib.avcodec_get_name(probe.FormatContext()->streams[probe.FirstVideoStream()]->codecpar->codec_id);
+    facts.Width = video.Width;
+    facts.Height = video.Height;
+  }
+  return facts;
 }

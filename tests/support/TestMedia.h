@@ -43,3 +43,14 @@ struct TDecodedCounts {
 TDecodedCounts DecodeAll(const std::string& path);
 // The same, handing each decoded picture and its time in seconds to `onPicture`.
 TDecodedCounts DecodeAll(const std::string& path, const std::function<void(const AVFrame&, double)>& onPicture);
+
+// What the probe finds in a converted file.
+struct TMediaFacts {
+  bool Opened = false;
+  int VideoStreams = 0;
+  int AudioStreams = 0;
+  std::string VideoCodec;  // decoder name of the first video stream
+  int Width = 0, Height = 0;
+  double Seconds = 0;  // the container's duration
+};
+TMediaFacts InspectMedia(const std::string& path);
