@@ -534,7 +534,24 @@ struct TTranscodeRun {
       LogUnusedOptions(Options, out.FormatOptions.Ptr, "output '" + out.Name + "'");
       out.HeaderWritten = true;
     }
+    LogSessionDescription();
     LogMapping();
+  }
+
+  // Outputs that are all RTP streams need their session description to be played at all.
+  void LogSessionDescription() {
+    std::vector<AVFormatContext*> contexts;
+    for (auto& out : Task.Outputs) {
+      if (!out->HeaderWritten || std::strcmp(out->Context->oformat->name, "rtp") != 0) return;
+      contexts.push_back(out->Context.get());
+    }
+    if (contexts.empty()) return;
+    char sdp[16384];
+    if (Lib.av_sdp_create(contexts.data(), static_cast<int>(contexts.size()), sdp, sizeof sdp) < 0) {
+      Log(llError, "Cannot create the session description of the RTP outputs");
+      return;
+    }
+    Log(llInfo, std::string("SDP:\r\n") + sdp);
   }
 
   void LogMapping() {
@@ -794,16 +811,26 @@ struct TTranscodeRun {
       DecodingError(s);
       return;
     }
-    for (;;) {
+    // Frame threads hand pictures back late, so only a single-threaded decoder's count per
+    // packet says how many frames the packet held.
+    const bool countable = pkt && !(s.Decoder->active_thread_type & FF_THREAD_FRAME);
+    for (int frames = 0;; ++frames) {
       const int r = Lib.avcodec_receive_frame(s.Decoder.get(), Decoded.get());
       if (r == AVERROR(EAGAIN) || r == AVERROR_EOF) return;
       if (r < 0) {
         DecodingError(s);
         return;
       }
+      if (frames == 1 && countable) NoteMultipleFrames(s);
       HandleDecoded(s, Decoded.get());
       Lib.av_frame_unref(Decoded.get());
     }
+  }
+
+  void NoteMultipleFrames(TInputStream& s) {
+    if (Options.Verbosity <= 0 || (s.MultipleFramesNoted && Options.Verbosity <= 1)) return;
+    s.MultipleFramesNoted = true;
+    Log(llError, Format("Multiple frames in a packet from stream %d", s.Stream->index));
   }
 
   void DecodeSubtitle(TInputStream& s, const AVPacket* pkt) {

@@ -2,13 +2,17 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <mutex>
 
 #include "TempDir.h"
 #include "TestMedia.h"
 #include "engine/EngineError.h"
+#include "engine/FFmpegLogger.h"
 #include "engine/FFmpegRAII.h"
 #include "engine/Previewer.h"
 #include "probe/AVProbe.h"
@@ -530,4 +534,101 @@ TEST_F(FFmpegTranscodeTest, PerFrameStatisticsGoToTheirFile) {
   }
   EXPECT_GT(measured, 20);
   EXPECT_NE(lines[24].find("time= 0.960"), std::string::npos) << lines[24];
+}
+
+namespace {
+
+// Collects the engine's log lines while it lives.
+class TLogLines {
+ public:
+  TLogLines() {
+    TFFLogger::Instance().SetOnLog([this](void*, uint32_t, TLogLevel, const std::string& text) {
+      std::lock_guard lock(Mutex);
+      Lines.push_back(text);
+    });
+  }
+  ~TLogLines() { TFFLogger::Instance().SetOnLog(nullptr); }
+  int Count(const std::string& text) {
+    std::lock_guard lock(Mutex);
+    return static_cast<int>(std::count(Lines.begin(), Lines.end(), text));
+  }
+  std::string Find(const std::string& start) {
+    std::lock_guard lock(Mutex);
+    for (const std::string& line : Lines)
+      if (line.rfind(start, 0) == 0) return line;
+    return "";
+  }
+
+ private:
+  std::mutex Mutex;
+  std::vector<std::string> Lines;
+};
+
+// Rewrites the audio file `source` as NUT with two of its packets in each packet.
+std::string PairPackets(const std::string& source, const std::string& output) {
+  AVFormatContext* raw = nullptr;
+  if (Lib.avformat_open_input(&raw, source.c_str(), nullptr, nullptr) < 0) return "open";
+  TInputFormat in(raw);
+  if (Lib.avformat_find_stream_info(raw, nullptr) < 0) return "stream info";
+  AVFormatContext* rawOut = nullptr;
+  if (Lib.avformat_alloc_output_context2(&rawOut, nullptr, "nut", output.c_str()) < 0) return "output";
+  TOutputFormat out(rawOut);
+  AVStream* st = Lib.avformat_new_stream(rawOut, nullptr);
+  Lib.avcodec_parameters_copy(st->codecpar, raw->streams[0]->codecpar);
+  st->codecpar->codec_tag = 0;
+  st->time_base = raw->streams[0]->time_base;
+  if (Lib.avio_open2(&rawOut->pb, output.c_str(), AVIO_FLAG_WRITE, nullptr, nullptr) < 0) return "file";
+  if (Lib.avformat_write_header(rawOut, nullptr) < 0) return "header";
+  TPacket first(Lib.av_packet_alloc()), second(Lib.av_packet_alloc()), both(Lib.av_packet_alloc());
+  while (Lib.av_read_frame(raw, first.get()) >= 0) {
+    const bool pair = Lib.av_read_frame(raw, second.get()) >= 0;
+    const int size = first->size + (pair ? second->size : 0);
+    if (Lib.av_new_packet(both.get(), size) < 0) return "packet";
+    std::memcpy(both->data, first->data, first->size);
+    if (pair) std::memcpy(both->data + first->size, second->data, second->size);
+    both->pts = first->pts;
+    both->dts = first->dts;
+    both->duration = first->duration + (pair ? second->duration : 0);
+    both->stream_index = 0;
+    Lib.av_packet_rescale_ts(both.get(), raw->streams[0]->time_base, st->time_base);
+    Lib.av_packet_unref(first.get());
+    Lib.av_packet_unref(second.get());
+    if (Lib.av_interleaved_write_frame(rawOut, both.get()) < 0) return "write";
+  }
+  return Lib.av_write_trailer(rawOut) < 0 ? "trailer" : "";
+}
+
+}  // namespace
+
+// Packets holding two audio frames each still decode whole; the note about them comes once,
+// or for every such packet with a higher verbosity.
+TEST_F(FFmpegTranscodeTest, PacketsWithSeveralFramesAreNoted) {
+  const std::string source = Folder.File("src.mp2"), paired = Folder.File("paired.nut");
+  ASSERT_EQ(MakeTestMedia(source, Clip("", "mp2", 1.0)), "");
+  ASSERT_EQ(PairPackets(source, paired), "");
+  const std::string note = "Multiple frames in a packet from stream 0";
+  for (const auto& [verbosity, once] : {std::pair{"1", true}, std::pair{"2", false}, std::pair{"0", false}}) {
+    SCOPED_TRACE(verbosity);
+    TLogLines log;
+    const std::string output = Folder.File(std::string("out") + verbosity + ".wav");
+    ASSERT_EQ(Convert(paired, output, {{"v", verbosity}}), "");
+    if (once) EXPECT_EQ(log.Count(note), 1);
+    else if (std::string(verbosity) == "2") EXPECT_GT(log.Count(note), 10);
+    else EXPECT_EQ(log.Count(note), 0);
+    TAVProbe probe;
+    ASSERT_TRUE(probe.LoadFile(output));
+    TFileStreamInfo info;
+    probe.GetFileStreamInfo(info);
+    EXPECT_NEAR(info.Duration / 1e6, 1.0, 0.05);
+  }
+}
+
+// An RTP output's session description is logged, so a player can be pointed at the stream.
+TEST_F(FFmpegTranscodeTest, RtpOutputsLogTheirSessionDescription) {
+  const std::string source = Folder.File("src.avi");
+  ASSERT_EQ(MakeTestMedia(source, Clip("mpeg4", "", 0.4)), "");
+  TLogLines log;
+  ASSERT_EQ(Convert(source, "rtp://127.0.0.1:47391", {{"f", "rtp"}}), "");
+  const std::string sdp = log.Find("SDP:\r\n");
+  EXPECT_NE(sdp.find("m=video 47391 RTP/AVP"), std::string::npos) << sdp;
 }
