@@ -12,6 +12,7 @@ namespace {
 constexpr double SyncMin = 0.04;       // below this, a picture's delay is never doubled
 constexpr double SyncMax = 0.1;        // above this, one correction covers the whole lag
 constexpr double NoSyncBeyond = 10.0;  // larger differences are timestamp jumps, not drift
+constexpr double SyncPull = 0.1;       // share of a small difference taken up per picture
 constexpr double IdleRefresh = 0.01;
 constexpr double WaveInterval = 0.04;
 constexpr int DefaultWidth = 640, DefaultHeight = 480;
@@ -95,7 +96,9 @@ double TPlayerStream::RefreshAudioOnly() {
 double TPlayerStream::MasterClock() const { return AudioIndex >= 0 ? AudioClock.Get() : VideoClock.Get(); }
 
 // Sync to the audio clock: a late picture shortens the wait, an early one doubles
-// it (or, when pictures are far apart, adds the whole lead).
+// it (or, when pictures are far apart, adds the whole lead). A difference too small for
+// those is pulled in a little with every picture, so the pictures keep to the sound instead
+// of wandering to the threshold before anything corrects them.
 double TPlayerStream::TargetDelay(double delay) const {
   if (AudioIndex < 0) return delay;
   const double diff = VideoClock.Get() - MasterClock();
@@ -104,7 +107,7 @@ double TPlayerStream::TargetDelay(double delay) const {
   if (diff <= -threshold) return std::max(0.0, delay + diff);
   if (diff >= threshold && delay > SyncMax) return delay + diff;
   if (diff >= threshold) return 2 * delay;
-  return delay;
+  return std::max(0.0, delay + SyncPull * diff);
 }
 
 namespace {
