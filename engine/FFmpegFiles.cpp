@@ -115,6 +115,11 @@ bool TCustomFFmpeg::OpenInput(const std::string& fileName) {
     }
     AVFormatContext* ctx = Lib.avformat_alloc_context();
     if (!ctx) throw EFFmpegError("avformat_alloc_context failed");
+    // A stop request also ends a read that waits on a pipe or the network.
+    ctx->interrupt_callback.callback = [](void* task) {
+      return static_cast<TCustomFFmpeg*>(task)->StopRequestedFlag() ? 1 : 0;
+    };
+    ctx->interrupt_callback.opaque = this;
     TDictionary formatOptions;
     ApplyRecordedFormatOptions(Options, ctx, false, formatOptions);
     const int opened = OpenInputFile(&ctx, in->Io, ConvertFileName(fileName), format, &formatOptions.Ptr);

@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <iconv.h>
 #include <langinfo.h>
+#include <poll.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -44,6 +45,11 @@ bool OpenFlagsFor(int avioFlags, int& openFlags) {
   }
 }
 
+bool IsPipe(const std::string& path) {
+  struct stat st {};
+  return ::stat(path.c_str(), &st) == 0 && S_ISFIFO(st.st_mode);
+}
+
 // open() that reports AVERROR(errno) and refuses folders, which would fail only at the first read.
 int OpenDescriptor(const std::string& path, int openFlags, int& fd) {
   do fd = ::open(path.c_str(), openFlags | O_CLOEXEC, 0644);
@@ -60,6 +66,10 @@ int OpenDescriptor(const std::string& path, int openFlags, int& fd) {
 struct TUnicodeFile::TState {
   int Fd = -1;
   bool Writer = false;
+  // A named pipe is read without blocking, so that a reader waiting for data that never comes
+  // can still be stopped through the interrupt callback.
+  bool Pipe = false;
+  AVIOInterruptCB Interrupt{};
   AVIOContext* Io = nullptr;
 
   ~TState() {
@@ -72,13 +82,29 @@ struct TUnicodeFile::TState {
   }
 
   static int Read(void* opaque, uint8_t* buffer, int size) {
-    const int fd = static_cast<TState*>(opaque)->Fd;
+    const TState& state = *static_cast<TState*>(opaque);
+    if (state.Pipe) return state.ReadPipe(buffer, size);
+    const int fd = state.Fd;
     ssize_t count;
     do count = ::read(fd, buffer, static_cast<size_t>(size));
     while (count < 0 && errno == EINTR);
     if (count < 0) return AVERROR(errno);
     if (count == 0) return AVERROR_EOF;
     return static_cast<int>(count);
+  }
+
+  int ReadPipe(uint8_t* buffer, int size) const {
+    for (;;) {
+      if (Interrupt.callback && Interrupt.callback(Interrupt.opaque)) return AVERROR_EXIT;
+      pollfd wanted{Fd, POLLIN, 0};
+      const int ready = ::poll(&wanted, 1, 100);
+      if (ready < 0 && errno != EINTR) return AVERROR(errno);
+      if (ready <= 0) continue;
+      const ssize_t count = ::read(Fd, buffer, static_cast<size_t>(size));
+      if (count < 0 && (errno == EAGAIN || errno == EINTR)) continue;
+      if (count < 0) return AVERROR(errno);
+      return count == 0 ? AVERROR_EOF : static_cast<int>(count);
+    }
   }
 
   static int Write(void* opaque, uint8_t* buffer, int size) {
@@ -95,7 +121,9 @@ struct TUnicodeFile::TState {
   }
 
   static int64_t Seek(void* opaque, int64_t offset, int whence) {
-    const int fd = static_cast<TState*>(opaque)->Fd;
+    const TState& state = *static_cast<TState*>(opaque);
+    if (state.Pipe) return AVERROR(ESPIPE);
+    const int fd = state.Fd;
     if (whence == AVSEEK_SIZE) {
       struct stat st {};
       if (fstat(fd, &st) != 0) return AVERROR(errno);
@@ -109,7 +137,8 @@ struct TUnicodeFile::TState {
   }
 };
 
-std::unique_ptr<TUnicodeFile> TUnicodeFile::Open(const std::string& url, int avioFlags, int* error) {
+std::unique_ptr<TUnicodeFile> TUnicodeFile::Open(const std::string& url, int avioFlags, int* error,
+                                                 const AVIOInterruptCB* interrupt) {
   int ignored = 0;
   int& result = error ? *error : ignored;
   if (!Lib.avio_alloc_context || !Lib.av_malloc)
@@ -123,6 +152,9 @@ std::unique_ptr<TUnicodeFile> TUnicodeFile::Open(const std::string& url, int avi
   std::unique_ptr<TUnicodeFile> file(new TUnicodeFile());
   file->State = std::make_unique<TState>();
   TState& state = *file->State;
+  state.Pipe = avioFlags == AVIO_FLAG_READ && IsPipe(path);
+  if (state.Pipe) openFlags |= O_NONBLOCK;  // else open() waits for a writer
+  if (interrupt) state.Interrupt = *interrupt;
   if ((result = OpenDescriptor(path, openFlags, state.Fd)) < 0) return nullptr;
   std::unique_ptr<unsigned char, TAvFree> buffer(static_cast<unsigned char*>(Lib.av_malloc(IoBufferSize)));
   if (!buffer) {
@@ -139,6 +171,7 @@ std::unique_ptr<TUnicodeFile> TUnicodeFile::Open(const std::string& url, int avi
   }
   buffer.release();  // the context owns it now
   state.Writer = writes;
+  if (state.Pipe) state.Io->seekable = 0;
   result = 0;
   return file;
 }
@@ -240,9 +273,12 @@ bool UnicodeProtocolRegistered() { return Registered.load(); }
 int OpenInputFile(AVFormatContext** ctx, std::unique_ptr<TUnicodeFile>& io, const std::string& name,
                   const AVInputFormat* format, AVDictionary** options) {
   if (!ctx) return AVERROR(EINVAL);
-  if (!IsUnicodeUrl(name)) return Lib.avformat_open_input(ctx, name.c_str(), format, options);
+  const bool pipe = !IsUnicodeUrl(name) && !HasKnownScheme(name) && IsPipe(name);
+  if (!IsUnicodeUrl(name) && !pipe) return Lib.avformat_open_input(ctx, name.c_str(), format, options);
   int error = 0;
-  std::unique_ptr<TUnicodeFile> file = TUnicodeFile::Open(name, AVIO_FLAG_READ, &error);
+  std::unique_ptr<TUnicodeFile> file = TUnicodeFile::Open(pipe ? std::string(UnicodePrefix) + name : name,
+                                                          AVIO_FLAG_READ, &error,
+                                                          *ctx ? &(*ctx)->interrupt_callback : nullptr);
   if (!file) {
     // Same contract as avformat_open_input: a context the caller supplied is freed on failure.
     Lib.avformat_free_context(*ctx);

@@ -6,6 +6,8 @@
 #include <string>
 #include <string_view>
 
+struct AVIOInterruptCB;
+
 struct AVFormatContext;
 struct AVInputFormat;
 struct AVIOContext;
@@ -15,8 +17,10 @@ struct AVDictionary;
 class TUnicodeFile {
  public:
   // avioFlags: AVIO_FLAG_READ, AVIO_FLAG_WRITE or AVIO_FLAG_READ_WRITE. On failure returns
-  // null and stores the libraries' negative error code in *error.
-  static std::unique_ptr<TUnicodeFile> Open(const std::string& url, int avioFlags, int* error);
+  // null and stores the libraries' negative error code in *error. A reader of a named pipe
+  // waits for data in short slices and gives up with AVERROR_EXIT once `interrupt` says so.
+  static std::unique_ptr<TUnicodeFile> Open(const std::string& url, int avioFlags, int* error,
+                                            const AVIOInterruptCB* interrupt = nullptr);
   ~TUnicodeFile();  // flushes a writer, frees the context, closes the file
   AVIOContext* Context() const;
 
@@ -41,7 +45,8 @@ std::string DecodeFileName(const std::string& name);
 void RegisterUnicodeProtocol();
 bool UnicodeProtocolRegistered();
 
-// avformat_open_input, through a TUnicodeFile held in `io` for "unicode:utf8:" names.
+// avformat_open_input, through a TUnicodeFile held in `io` for "unicode:utf8:" names and
+// named pipes (which then honour the context's interrupt callback while waiting for data).
 int OpenInputFile(AVFormatContext** ctx, std::unique_ptr<TUnicodeFile>& io, const std::string& name,
                   const AVInputFormat* format, AVDictionary** options);
 // Opens ctx->pb for writing (unless the format needs no file), through a TUnicodeFile held in

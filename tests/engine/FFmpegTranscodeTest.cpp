@@ -3,12 +3,15 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <mutex>
+#include <thread>
 
+#include "StalledPipe.h"
 #include "TempDir.h"
 #include "TestMedia.h"
 #include "engine/EngineError.h"
@@ -631,4 +634,38 @@ TEST_F(FFmpegTranscodeTest, RtpOutputsLogTheirSessionDescription) {
   ASSERT_EQ(Convert(source, "rtp://127.0.0.1:47391", {{"f", "rtp"}}), "");
   const std::string sdp = log.Find("SDP:\r\n");
   EXPECT_NE(sdp.find("m=video 47391 RTP/AVP"), std::string::npos) << sdp;
+}
+
+// A source pipe whose sender stops mid-stream: a stop request still ends the task.
+TEST_F(FFmpegTranscodeTest, StopEndsATaskWaitingOnAStalledPipe) {
+  const std::string source = Folder.File("src.nut");
+  ASSERT_EQ(MakeTestMedia(source, Clip("mpeg4", "mp2", 3.0)), "");
+  TStalledPipe pipe(Folder.File("stream.nut"), source, 0.5);
+  ASSERT_TRUE(pipe.Ready());
+  TFFmpeg task;
+  task.Reset();
+  ASSERT_TRUE(task.OpenInput(Folder.File("stream.nut"))) << task.LastErrorMessage();
+  ASSERT_EQ(task.OpenOutput(Folder.File("out.avi"), false), 1);
+  std::atomic<int64_t> reached{0};
+  task.ReportInterval = 0;
+  task.OnProgress = [&](TProgressInfo& info) { reached = info.CurrentDuration; };
+  std::atomic<bool> done{false};
+  std::thread worker([&] {
+    try {
+      task.Transcode();
+    } catch (const std::exception&) {
+    }
+    done = true;
+  });
+  // Wait until the data runs out.
+  int64_t last = -1;
+  for (int i = 0; i < 50 && reached != last; ++i) {
+    last = reached;
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+  }
+  EXPECT_FALSE(done) << "the task waits for more data";
+  const auto asked = std::chrono::steady_clock::now();
+  task.RequestStop();
+  worker.join();
+  EXPECT_LT(std::chrono::steady_clock::now() - asked, std::chrono::seconds(1));
 }

@@ -8,6 +8,7 @@
 #include <thread>
 
 #include "PlayerTestSupport.h"
+#include "StalledPipe.h"
 #include "engine/FFUtils.h"
 #include "player/PlayerTap.h"
 
@@ -578,3 +579,36 @@ TEST_F(TPlayerTest, AudioIsMixedAtTheVolumeAndSilentWhenMuted) {
 }
 
 }  // namespace
+
+// A named pipe whose sender stops mid-stream leaves the reader waiting inside a read; Close
+// still returns at once and the player can open the next file. A pipe that sends nothing
+// fails Open after its time limit instead of holding the caller for ever.
+TEST_F(TPlayerTest, StalledPipesNeitherHoldOpenNorClose) {
+  const std::string file = Clip("clip.nut", Video(3.0));
+  {
+    TStalledPipe pipe(Dir.File("stream.nut"), file, 0.5);
+    ASSERT_TRUE(pipe.Ready());
+    ASSERT_TRUE(Player.Open(Dir.File("stream.nut"), &Surface)) << Player.LastErrorMessage();
+    ASSERT_TRUE(PumpUntil([&] { return Player.CurrentPosition() > 500000; }));
+    // The pictures stop where the data does.
+    ASSERT_TRUE(PumpUntil([&] {
+      const int before = Surface.PresentCount();
+      WaitPumping([] { return false; }, 300ms);
+      return Surface.PresentCount() == before;
+    }));
+    EXPECT_LT(Player.CurrentPosition(), 2500000);
+    const auto start = TClockType::now();
+    Player.Close(true);
+    EXPECT_LT(TClockType::now() - start, 1000ms);
+    EXPECT_TRUE(HasState(psStop));
+  }
+  {
+    TStalledPipe silent(Dir.File("silent.nut"), file, 0.0);
+    const auto start = TClockType::now();
+    EXPECT_FALSE(Player.Open(Dir.File("silent.nut"), &Surface));
+    EXPECT_LT(TClockType::now() - start, 7s);
+    EXPECT_EQ(Player.LastErrorMessage(), Dir.File("silent.nut") + ": no data within 5 seconds");
+  }
+  ASSERT_TRUE(Player.Open(file, &Surface));
+  EXPECT_TRUE(PumpUntil([&] { return Player.CurrentPosition() > 100000; }));
+}
