@@ -41,6 +41,9 @@ std::string VideoDriverName(TVideoDriver driver);
 class TFFPlayer {
  public:
   TFFPlayer();
+  // Closes with waiting. Not from inside one of this player's own handlers: the handler's
+  // caller still uses the player after the handler returns, so defer the destruction (a Qt
+  // owner uses deleteLater).
   ~TFFPlayer();
   TFFPlayer(const TFFPlayer&) = delete;
   TFFPlayer& operator=(const TFFPlayer&) = delete;
