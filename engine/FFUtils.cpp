@@ -115,6 +115,8 @@ std::string ErrorCodeText(int errorCode) {
     case AVERROR(ENOPROTOOPT):
     case AVERROR_PROTOCOL_NOT_FOUND: return "Unsupported network protocol";
     case AVERROR_PATCHWELCOME: return "Not yet implemented in FFmpeg";
+    // Our pipe reader's answer to a silent sender, and the network protocols'.
+    case AVERROR(ETIMEDOUT): return "Timed out waiting for data";
     default: return Format("Error number %d occurred", errorCode);
   }
 }

@@ -56,8 +56,8 @@ bool TFrameConverter::FromBitmap(AVFrame* frame) {
   if (first == last) return true;
   const AVPixFmtDescriptor* desc = Lib.av_pix_fmt_desc_get(static_cast<AVPixelFormat>(frame->format));
   if (!desc) return false;
-  // A band must start and end on whole chroma rows; palettes and bit-packed formats have no
-  // addressable rows, so they are converted whole.
+  // A band must start and end on whole chroma rows. Palette and bit-packed formats are simply
+  // converted whole: they are rare here and not worth the special row arithmetic.
   const int chromaRows = 1 << desc->log2_chroma_h;
   if (desc->flags & (AV_PIX_FMT_FLAG_PAL | AV_PIX_FMT_FLAG_BITSTREAM)) {
     first = 0;

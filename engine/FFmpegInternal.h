@@ -26,8 +26,8 @@ struct TInputStream {
 
 struct TInputFile {
   std::string Name;
+  std::unique_ptr<TUnicodeFile> Io;  // before Context: the context reads through it to its close
   TInputFormat Context;
-  std::unique_ptr<TUnicodeFile> Io;
   std::unique_ptr<TAVProbe> Probe;
   std::vector<TInputStream> Streams;
   int64_t TimeOffset = 0;  // µs added to every timestamp of the file

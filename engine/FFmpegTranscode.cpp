@@ -1011,6 +1011,8 @@ struct TTranscodeRun {
         continue;
       }
       LastFileIndex = FileIndexOf(in);
+      // A stop ends reads through the interrupt callback; that is no end of the input.
+      if (r < 0 && Task.StopRequested) break;
       if (r < 0) {
         if (Task.JoinMode)
           NextJoinedInput();

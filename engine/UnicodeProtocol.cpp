@@ -67,7 +67,7 @@ struct TUnicodeFile::TState {
   int Fd = -1;
   bool Writer = false;
   // A named pipe is read without blocking, so that a reader waiting for data that never comes
-  // can still be stopped through the interrupt callback.
+  // can still be stopped through the interrupt callback, and gives up after a silence.
   bool Pipe = false;
   AVIOInterruptCB Interrupt{};
   AVIOContext* Io = nullptr;
@@ -93,9 +93,14 @@ struct TUnicodeFile::TState {
     return static_cast<int>(count);
   }
 
+  // A sender silent for this long counts as gone: a reader (a probe when a file is added, the
+  // player's Open) must not hold its caller for ever.
+  static constexpr int SilenceLimitMs = 5000;
+
   int ReadPipe(uint8_t* buffer, int size) const {
-    for (;;) {
+    for (int waited = 0;; waited += 100) {
       if (Interrupt.callback && Interrupt.callback(Interrupt.opaque)) return AVERROR_EXIT;
+      if (waited >= SilenceLimitMs) return AVERROR(ETIMEDOUT);
       pollfd wanted{Fd, POLLIN, 0};
       const int ready = ::poll(&wanted, 1, 100);
       if (ready < 0 && errno != EINTR) return AVERROR(errno);

@@ -18,7 +18,8 @@ class TUnicodeFile {
  public:
   // avioFlags: AVIO_FLAG_READ, AVIO_FLAG_WRITE or AVIO_FLAG_READ_WRITE. On failure returns
   // null and stores the libraries' negative error code in *error. A reader of a named pipe
-  // waits for data in short slices and gives up with AVERROR_EXIT once `interrupt` says so.
+  // waits for data in short slices: it gives up with AVERROR_EXIT once `interrupt` says so,
+  // and with AVERROR(ETIMEDOUT) when nothing arrives for 5 seconds.
   static std::unique_ptr<TUnicodeFile> Open(const std::string& url, int avioFlags, int* error,
                                             const AVIOInterruptCB* interrupt = nullptr);
   ~TUnicodeFile();  // flushes a writer, frees the context, closes the file

@@ -15,8 +15,6 @@ constexpr int MinQueuedPackets = 25;
 constexpr int64_t MaxQueuedBytes = 15 * 1024 * 1024;
 constexpr int ReadErrorLimit = 50;  // consecutive failed reads that count as the end
 constexpr auto IdleWait = std::chrono::milliseconds(10);
-// Opening a source that stops sending (a stalled pipe or server) is given up after this.
-constexpr auto OpenWaitLimit = std::chrono::seconds(5);
 
 }  // namespace
 
@@ -47,20 +45,13 @@ bool TPlayerStream::Open(std::string& error) {
     error = e.what();
     return false;
   }
-  const auto opened = [&] {
+  WaitPumping([&] {
     std::lock_guard lock(OpenMutex);
     return OpenResult != 0;
-  };
-  bool timedOut = false;
-  if (!WaitPumping(opened, OpenWaitLimit)) {
-    timedOut = true;
-    Abort = true;  // the reader's interrupt callback ends the wait for data
-    WaitPumping(opened);
-  }
+  });
   std::lock_guard lock(OpenMutex);
-  if (OpenResult > 0 && !timedOut) return true;
-  error = timedOut ? Options.FileName + ": no data within " + std::to_string(OpenWaitLimit.count()) + " seconds"
-                   : OpenError;
+  if (OpenResult > 0) return true;
+  error = OpenError;
   return false;
 }
 
