@@ -244,6 +244,22 @@ TEST_F(TPlayerTest, CurrentFrameIsBlackUntilTheFirstPicture) {
   std::mutex gateMutex;
   std::condition_variable gate;
   bool open = false;
+  const std::function<void()> letThrough = [&] {
+    {
+      std::lock_guard lock(gateMutex);
+      open = true;
+    }
+    gate.notify_all();
+  };
+  // The hook uses this body's locals: the player closes before they go, on every way out.
+  struct TCloseFirst {
+    TFFPlayer& Player;
+    const std::function<void()>& Open;
+    ~TCloseFirst() {
+      Open();
+      Player.Close(true);
+    }
+  } closeFirst{Player, letThrough};
   Player.SetHook(true);
   Player.SetOnHook([&](TFFPlayer*, TBitmap24&, int64_t) {
     std::unique_lock lock(gateMutex);
@@ -256,11 +272,7 @@ TEST_F(TPlayerTest, CurrentFrameIsBlackUntilTheFirstPicture) {
   EXPECT_EQ(before.Width, 160);
   EXPECT_EQ(before.Height, 120);
   EXPECT_TRUE(AllBlack(before));
-  {
-    std::lock_guard lock(gateMutex);
-    open = true;
-  }
-  gate.notify_all();
+  letThrough();
   ASSERT_TRUE(PumpUntil([&] { return Surface.PresentCount() > 0; }));
   const TBitmap24& after = Player.CurrentFrame(&at);
   EXPECT_GE(at, 0);
