@@ -96,13 +96,14 @@ struct TUnicodeFile::TState {
   // A sender silent for this long counts as gone: a reader (a probe when a file is added, the
   // player's Open) must not hold its caller for ever.
   static constexpr int SilenceLimitMs = 5000;
+  static constexpr int SliceMs = 100;  // how often the interrupt callback is asked
 
   int ReadPipe(uint8_t* buffer, int size) const {
-    for (int waited = 0;; waited += 100) {
+    for (int waited = 0;; waited += SliceMs) {
       if (Interrupt.callback && Interrupt.callback(Interrupt.opaque)) return AVERROR_EXIT;
       if (waited >= SilenceLimitMs) return AVERROR(ETIMEDOUT);
       pollfd wanted{Fd, POLLIN, 0};
-      const int ready = ::poll(&wanted, 1, 100);
+      const int ready = ::poll(&wanted, 1, SliceMs);
       if (ready < 0 && errno != EINTR) return AVERROR(errno);
       if (ready <= 0) continue;
       const ssize_t count = ::read(Fd, buffer, static_cast<size_t>(size));
@@ -278,10 +279,12 @@ bool UnicodeProtocolRegistered() { return Registered.load(); }
 int OpenInputFile(AVFormatContext** ctx, std::unique_ptr<TUnicodeFile>& io, const std::string& name,
                   const AVInputFormat* format, AVDictionary** options) {
   if (!ctx) return AVERROR(EINVAL);
-  const bool pipe = !IsUnicodeUrl(name) && !HasKnownScheme(name) && IsPipe(name);
-  if (!IsUnicodeUrl(name) && !pipe) return Lib.avformat_open_input(ctx, name.c_str(), format, options);
+  const bool unicode = IsUnicodeUrl(name);
+  // Pipes come here too: the libraries' own file reader would block in them for ever.
+  if (!unicode && (HasKnownScheme(name) || !IsPipe(name)))
+    return Lib.avformat_open_input(ctx, name.c_str(), format, options);
   int error = 0;
-  std::unique_ptr<TUnicodeFile> file = TUnicodeFile::Open(pipe ? std::string(UnicodePrefix) + name : name,
+  std::unique_ptr<TUnicodeFile> file = TUnicodeFile::Open(unicode ? name : std::string(UnicodePrefix) + name,
                                                           AVIO_FLAG_READ, &error,
                                                           *ctx ? &(*ctx)->interrupt_callback : nullptr);
   if (!file) {

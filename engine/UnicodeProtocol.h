@@ -6,11 +6,10 @@
 #include <string>
 #include <string_view>
 
-struct AVIOInterruptCB;
-
 struct AVFormatContext;
 struct AVInputFormat;
 struct AVIOContext;
+struct AVIOInterruptCB;
 struct AVDictionary;
 
 // An open "unicode:utf8:" file and the I/O context the libraries read or write through.

@@ -8,14 +8,13 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
-#include <mutex>
 #include <thread>
 
+#include "FFmpegOptionsTestSupport.h"
 #include "StalledPipe.h"
 #include "TempDir.h"
 #include "TestMedia.h"
 #include "engine/EngineError.h"
-#include "engine/FFmpegLogger.h"
 #include "engine/FFmpegRAII.h"
 #include "engine/Previewer.h"
 #include "probe/AVProbe.h"
@@ -541,31 +540,15 @@ TEST_F(FFmpegTranscodeTest, PerFrameStatisticsGoToTheirFile) {
 
 namespace {
 
-// Collects the engine's log lines while it lives.
-class TLogLines {
- public:
-  TLogLines() {
-    TFFLogger::Instance().SetOnLog([this](void*, uint32_t, TLogLevel, const std::string& text) {
-      std::lock_guard lock(Mutex);
-      Lines.push_back(text);
-    });
-  }
-  ~TLogLines() { TFFLogger::Instance().SetOnLog(nullptr); }
-  int Count(const std::string& text) {
-    std::lock_guard lock(Mutex);
-    return static_cast<int>(std::count(Lines.begin(), Lines.end(), text));
-  }
-  std::string Find(const std::string& start) {
-    std::lock_guard lock(Mutex);
-    for (const std::string& line : Lines)
-      if (line.rfind(start, 0) == 0) return line;
-    return "";
-  }
-
- private:
-  std::mutex Mutex;
-  std::vector<std::string> Lines;
-};
+// How many of the lines are `text`, and the first line that starts with `start` ("" for none).
+int CountLines(const std::vector<TLoggedLine>& lines, const std::string& text) {
+  return static_cast<int>(std::count_if(lines.begin(), lines.end(), [&](const TLoggedLine& l) { return l.Text == text; }));
+}
+std::string FindLine(const std::vector<TLoggedLine>& lines, const std::string& start) {
+  for (const TLoggedLine& l : lines)
+    if (l.Text.rfind(start, 0) == 0) return l.Text;
+  return "";
+}
 
 // Rewrites the audio file `source` as NUT with two of its packets in each packet.
 std::string PairPackets(const std::string& source, const std::string& output) {
@@ -612,12 +595,13 @@ TEST_F(FFmpegTranscodeTest, PacketsWithSeveralFramesAreNoted) {
   const std::string note = "Multiple frames in a packet from stream 0";
   for (const auto& [verbosity, once] : {std::pair{"1", true}, std::pair{"2", false}, std::pair{"0", false}}) {
     SCOPED_TRACE(verbosity);
-    TLogLines log;
+    TLogCapture log;
     const std::string output = Folder.File(std::string("out") + verbosity + ".wav");
     ASSERT_EQ(Convert(paired, output, {{"v", verbosity}}), "");
-    if (once) EXPECT_EQ(log.Count(note), 1);
-    else if (std::string(verbosity) == "2") EXPECT_GT(log.Count(note), 10);
-    else EXPECT_EQ(log.Count(note), 0);
+    const int notes = CountLines(log.Take(), note);
+    if (once) EXPECT_EQ(notes, 1);
+    else if (std::string(verbosity) == "2") EXPECT_GT(notes, 10);
+    else EXPECT_EQ(notes, 0);
     const TMediaFacts facts = InspectMedia(output);
     ASSERT_TRUE(facts.Opened);
     EXPECT_NEAR(facts.Seconds, 1.0, 0.05);
@@ -628,13 +612,13 @@ TEST_F(FFmpegTranscodeTest, PacketsWithSeveralFramesAreNoted) {
 TEST_F(FFmpegTranscodeTest, RtpOutputsLogTheirSessionDescription) {
   const std::string source = Folder.File("src.avi");
   ASSERT_EQ(MakeTestMedia(source, Clip("mpeg4", "", 0.4)), "");
-  TLogLines log;
+  TLogCapture log;
   ASSERT_EQ(Convert(source, "rtp://127.0.0.1:47391", {{"f", "rtp"}}), "");
-  const std::string sdp = log.Find("SDP:\r\n");
+  const std::string sdp = FindLine(log.Take(), "SDP:\r\n");
   EXPECT_NE(sdp.find("m=video 47391 RTP/AVP"), std::string::npos) << sdp;
 
   // Beside a file output there is no session to describe.
-  TLogLines mixed;
+  TLogCapture mixed;
   TFFmpeg task;
   task.Reset();
   ASSERT_TRUE(task.OpenInput(source));
@@ -643,7 +627,7 @@ TEST_F(FFmpegTranscodeTest, RtpOutputsLogTheirSessionDescription) {
   ASSERT_EQ(task.OpenOutput(Folder.File("beside.avi"), false), 2) << task.LastErrorMessage();
   ASSERT_NO_THROW(task.Transcode());
   EXPECT_TRUE(task.Finished());
-  EXPECT_EQ(mixed.Find("SDP:"), "");
+  EXPECT_EQ(FindLine(mixed.Take(), "SDP:"), "");
 }
 
 // A source pipe whose sender stops mid-stream: a stop request still ends the task at once.
